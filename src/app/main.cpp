@@ -1,3 +1,4 @@
+#include "BuildConfig.h"
 #include "core/Client_Base.h"
 #include "core/Client_BindingEvents.h"
 #include "core/Client_OEM.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelvox"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELVOX_VERSION_STRING));
     SetCommandLineArguments(QCoreApplication::arguments().mid(1));
     SetApplicationExceptionHandler(DefaultApplicationExceptionHandler);
     MutableOEM() = CompiledOEMDefaults();
