@@ -193,6 +193,7 @@ void DivModMag(const TLimbs& a, const TLimbs& b, TLimbs& q, TLimbs& r)
     TrimLimbs(q);
     an.resize(n);
     ShiftRightMag(an, s);
+    TrimLimbs(an);
     r = std::move(an);
 }
 
