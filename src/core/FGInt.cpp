@@ -272,7 +272,7 @@ std::mt19937& WitnessRandom()
     return engine;
 }
 
-const char Radix64Alphabet[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789+=";
+constexpr char Radix64Alphabet[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789+=";
 
 Exception NotAnInteger(const QString& AText)
 {
