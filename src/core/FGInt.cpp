@@ -387,7 +387,7 @@ QByteArray BigToBase256(const TFGInt& A)
 TFGInt BigFromDecimal(const QString& AText)
 {
     QStringView s(AText);
-    while (s.size() > 1 && s[0] != u'-' && !s[0].isDigit())
+    while (s.size() > 1 && s[0] != u'-' && !(s[0] >= u'0' && s[0] <= u'9'))
         s = s.mid(1);
     bool negative = false;
     if (!s.isEmpty() && s[0] == u'-') {
