@@ -201,7 +201,9 @@ bool TTCPClient::DoConnect(int ATimeOut)
         DebugOutput(QStringLiteral("bind socket failed"));
         return false;
     }
-    const auto stopped = [this] { return CancelTCPConnect.IsSet() || FStopping.load(); };
+    const auto stopped = [this] {
+        return CancelTCPConnect.IsSet() || FStopping.load() || (FCancelFlag && FCancelFlag->IsSet());
+    };
     const auto timeout = std::chrono::milliseconds(std::max(ATimeOut, 0) + 1);
     if (!sock.ConnectWithDeadline(*ip, uint16_t(FServerPort), Clock::now() + timeout, stopped)) return false;
 

@@ -120,6 +120,9 @@ public:
     QByteArray ServerIPAddr() const;
     uint32_t LastSID() const { return FSID.load(); }
 
+    // A second stop flag a connect honours besides CancelTCPConnect.
+    void SetCancelFlag(const TStopFlag* flag) { FCancelFlag = flag; }
+
     // Set before connecting; called on the connection's threads.
     void SetOnRecvData(TTCPRecvDataEvent e) { FOnRecvData = std::move(e); }
     void SetOnDisconnect(TTCPNotifyEvent e) { FOnDisconnect = std::move(e); }
@@ -197,6 +200,7 @@ private:
     bool FAutoConnecting = false; // manage thread only
     int FHeartbeatCount = 0;      // manage thread only
 
+    const TStopFlag* FCancelFlag = nullptr;
     TTCPRecvDataEvent FOnRecvData;
     TTCPNotifyEvent FOnDisconnect;
 };
