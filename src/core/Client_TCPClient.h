@@ -119,6 +119,8 @@ public:
     TSessionGUID SessionID() const;
     QByteArray ServerIPAddr() const;
     uint32_t LastSID() const { return FSID.load(); }
+    // Threads of this connection that exist now (for checks after Connect/Disconnect).
+    int ThreadCount() const;
 
     // A second stop flag a connect honours besides CancelTCPConnect.
     void SetCancelFlag(const TStopFlag* flag) { FCancelFlag = flag; }
