@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/Memory.h"
 #include "platform/UIThread.h"
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -7,6 +8,7 @@
 #define PELVOX_BENCH_MAIN()                                                  \
     int main(int argc, char** argv)                                          \
     {                                                                        \
+        pelvox::TuneAllocatorForLargePackets(); /* as the program does */    \
         QCoreApplication app(argc, argv);                                    \
         ::benchmark::Initialize(&argc, argv);                                \
         if (::benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;  \

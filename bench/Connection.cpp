@@ -1,5 +1,6 @@
 // Round trips through the command connection and the test server, beside a
 // plain blocking TCP echo of the same sizes.
+#include "BenchMain.h"
 #include "TestServer.h"
 #include "core/BitDocument.h"
 #include "core/Client_TCPClient.h"
@@ -141,4 +142,4 @@ BENCHMARK(ConnectionRoundTrip)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+PELVOX_BENCH_MAIN()

@@ -4,6 +4,7 @@
 #include "core/Client_OEM.h"
 #include "platform/Application.h"
 #include "platform/DebugOutput.h"
+#include "platform/Memory.h"
 #include "platform/UIThread.h"
 #include <QCoreApplication>
 #include <cstdio>
@@ -12,6 +13,7 @@ using namespace pelvox;
 
 int main(int argc, char** argv)
 {
+    TuneAllocatorForLargePackets();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelvox"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PELVOX_VERSION_STRING));
