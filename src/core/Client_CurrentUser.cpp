@@ -2,6 +2,7 @@
 #include "core/BitDocument.h"
 #include "core/Client_Base.h"
 #include "core/Client_BugReport.h"
+#include "core/Client_GlobalClient.h"
 #include "platform/SafeFileName.h"
 #include <QDir>
 #include <cmath>
@@ -139,6 +140,24 @@ void TCurrentUser::CreateUserFolders()
 {
     if (FUserRoot.isEmpty()) return;
     for (const char* sub : {"Received Files", "ChatFiles", "ShareFiles"}) QDir().mkpath(FUserRoot + QLatin1String(sub));
+}
+
+void TCurrentUser::ChangeLoginStatus(TLoginStatus AStatus)
+{
+    if (AStatus == lsOffline) {
+        FLoginStatus = lsOffline;
+        RaiseEvent(QStringLiteral("Client:OnChangeLoginStatus"), 0);
+        FClient->Logout();
+    } else if (FClient->Logined()) {
+        FLoginStatus = AStatus;
+        RaiseEvent(QStringLiteral("Client:OnChangeLoginStatus"), 0);
+        TBitDocument doc(QStringLiteral("Users.ChangeLoginStatus"));
+        doc.Root()->AddInt16Node(QStringLiteral("loginstatus"), int16_t(AStatus));
+        FClient->SendMainCmdData(doc, false);
+    } else {
+        FClient->LoginParams().SetLoginStatus(AStatus);
+        FClient->Login();
+    }
 }
 
 QString TCurrentUser::GetShowName(bool AShowUserId) const

@@ -32,6 +32,9 @@ public:
     // Creates "Received Files/", "ChatFiles/" and "ShareFiles/" under the user root.
     void CreateUserFolders();
     void UpdateDataWhenLogout() { FLoginStatus = lsOffline; }
+    // lsOffline logs out; otherwise, signed in, the new status is announced
+    // and sent; not signed in, a login with that status starts.
+    void ChangeLoginStatus(TLoginStatus AStatus);
 
     const QString& GetUserRoot() const { return FUserRoot; }
     void SetUserRoot(const QString& AValue) { FUserRoot = AValue; }

@@ -31,6 +31,11 @@ public:
     virtual ~IDataManager() = default;
     virtual void InitWhenLoginSuccess(const TBitDocument& ALoginAnswer) { (void)ALoginAnswer; }
     virtual void UpdateDataWhenLogout() {}
+    // The requests a manager sends once the login has succeeded (offline
+    // messages, offline files, system messages, missing icons). Called on the
+    // UI thread for the web applications, chat, file transfer and message box,
+    // in that order.
+    virtual void AfterLoginSuccess() {}
 };
 
 // The process-wide session (null before the session object exists).
