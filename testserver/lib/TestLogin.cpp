@@ -106,6 +106,8 @@ void TLoginService::OnLogin(const TRequest& AReq)
     const int32_t id = user->value(QStringLiteral("id")).toInt();
     QJsonObject me = *user;
     me.insert(QStringLiteral("loginstatus"), req.ReadInt32(u"LoginStatus", 1));
+    if (!me.contains(QStringLiteral("departname")))
+        me.insert(QStringLiteral("departname"), FDirectory->DepartmentName(me.value(QStringLiteral("departid")).toInteger()));
     auto doc = Answer(ack, 0);
     TBitNode& root = *doc->Root();
     {
