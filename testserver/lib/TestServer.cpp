@@ -65,17 +65,17 @@ bool TestServer::Start(QString* error)
         Stop();
         return false;
     }
-    // The peer-to-peer and web ports are reserved for the services that come later.
-    FP2PSocket = TSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    // The web port is reserved for the service that comes later.
+    FP2P = std::make_unique<TestP2PService>();
     FWebSocket = TSocket::CreateTCP();
     FWebSocket.SetReuseAddr(true);
-    if (!FP2PSocket.Bind(FOptions.Host, uint16_t(FOptions.P2PPort)) ||
+    if (!FP2P->Start(FOptions.Host, uint16_t(FOptions.P2PPort)) ||
         !FWebSocket.Bind(FOptions.Host, uint16_t(FOptions.WebPort)) || !FWebSocket.Listen()) {
         if (error) *error = QStringLiteral("cannot bind the peer-to-peer or web port");
         Stop();
         return false;
     }
-    FP2PPort = FP2PSocket.LocalPort();
+    FP2PPort = FP2P->Port();
     FWebPort = FWebSocket.LocalPort();
     return true;
 }
@@ -102,7 +102,7 @@ void TestServer::Stop()
         if (c->Reader.joinable()) c->Reader.join();
     conns.clear();
     FScheduler.reset();
-    FP2PSocket.Close();
+    if (FP2P) FP2P->Stop();
     FWebSocket.Close();
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "TestP2PService.h"
 #include "Fixture.h"
 #include "Scheduler.h"
 #include "ServerConnection.h"
@@ -92,6 +93,8 @@ public:
     uint16_t CmdPort() const { return FPorts[0]; }
     uint16_t SubCmdPort() const { return FPorts[1]; }
     uint16_t P2PPort() const { return FP2PPort; }
+    // The peer-to-peer service (login answers); null before Start.
+    TestP2PService* P2P() const { return FP2P.get(); }
     uint16_t WebPort() const { return FWebPort; }
     QByteArray Host() const { return FOptions.Host; }
     TFixture& Fixture() { return FFixture; }
@@ -142,7 +145,7 @@ private:
     std::unique_ptr<TScheduler> FScheduler;
     std::unique_ptr<Listener> FListeners[2];
     uint16_t FPorts[2] = {0, 0};
-    TSocket FP2PSocket; // reserved, no service yet
+    std::unique_ptr<TestP2PService> FP2P;
     TSocket FWebSocket; // reserved, no service yet
     uint16_t FP2PPort = 0;
     uint16_t FWebPort = 0;
