@@ -392,7 +392,8 @@ bool TUserDbStore::OpenFile(const QString& AFileName)
     if (tables > 0 && appId != ApplicationId) return Fail(SQLITE_NOTADB, QStringLiteral("not a message store: ") + AFileName);
     // WAL with NORMAL sync: a killed process loses nothing committed; only a
     // power loss may lose the last commits. Reads go through a memory map.
-    if ((rc = FDb.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768; "
+    // The checkpointer may hold a lock for a moment; wait rather than fail a write.
+    if ((rc = FDb.Exec("PRAGMA busy_timeout=2000; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768; "
                        "PRAGMA mmap_size=1073741824; PRAGMA journal_size_limit=67108864; PRAGMA temp_store=MEMORY")) != SQLITE_OK)
         return Fail(rc, QStringLiteral("configure ") + AFileName);
     if (!CreateSchema()) return false;
