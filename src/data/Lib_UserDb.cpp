@@ -1,4 +1,5 @@
 #include "data/Lib_UserDb.h"
+#include "platform/Sync.h"
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -42,16 +43,10 @@ QByteArray ReadMsgId(const TSqliteStmt& st, int col)
     return st.ColumnText(col).toLatin1();
 }
 
-// A stable hash of the id (qHash is seeded per process).
-int64_t IdHash(const QByteArray& id)
-{
-    uint64_t h = 1469598103934665603ull;
-    for (char c : id) {
-        h ^= uint8_t(c);
-        h *= 1099511628211ull;
-    }
-    return int64_t(h);
-}
+// A resent message carries its original send time; it is looked for among the
+// conversation's messages this close in time (a range of the primary key, so
+// no second index is kept and written).
+constexpr TDateTime ResendWindow = 10.0 / (24 * 60);
 
 bool TextsFit(std::initializer_list<const QString*> texts)
 {
@@ -86,8 +81,9 @@ TPageCut CutPage(int64_t n, int size, int index)
 } // namespace
 
 // Per-record column layout of the four message histories. Every history table
-// starts with ckey, sendtime, seq, mh, msgid; seq keeps insertion order among
-// equal times; mh is a hash of the id for finding a resent message.
+// starts with ckey, sendtime, seq, msgid and is clustered by (ckey, sendtime,
+// seq): a conversation's page is one range of the table, and seq keeps
+// insertion order among equal times.
 template <class Rec> struct TRecordTraits;
 
 template <> struct TRecordTraits<TUSERDBOBJ_Message> {
@@ -219,14 +215,55 @@ template <class Rec> QString CreateHistorySql()
 {
     using T = TRecordTraits<Rec>;
     return QStringLiteral("CREATE TABLE IF NOT EXISTS %1(ckey INTEGER NOT NULL, sendtime REAL NOT NULL, seq INTEGER NOT NULL, "
-                          "mh INTEGER NOT NULL, msgid BLOB, %2, PRIMARY KEY(ckey, sendtime, seq)) WITHOUT ROWID;"
-                          "CREATE INDEX IF NOT EXISTS %1_id ON %1(ckey, mh);")
+                          "msgid BLOB, %2, PRIMARY KEY(ckey, sendtime, seq)) WITHOUT ROWID;")
         .arg(QLatin1String(T::Table), QLatin1String(T::Decl));
 }
 
 const char* const SysMsgCols = "id,title,category,content,link,attachfile,needreaded,needfeedback,readed,feedback,feedbacktext,sendtime";
 
 } // namespace
+
+// A second connection that checkpoints when the log has grown. Passive
+// checkpoints never block the writer; the log restarts from its beginning
+// once everything in it is in the file, so it stays small.
+class TWalCheckpointer {
+public:
+    static constexpr int WalPagesToCheckpoint = 1000;
+
+    explicit TWalCheckpointer(const QString& fileName)
+        : FFileName(fileName.toUtf8()), FThread([this](TWorkerThread& t) { Run(t); })
+    {
+    }
+    ~TWalCheckpointer()
+    {
+        FThread.Terminate();
+        FWake.SetEvent();
+        FThread.WaitFor();
+    }
+    // Called by SQLite after each commit of the main connection.
+    static int OnCommit(void* self, sqlite3*, const char*, int walPages)
+    {
+        if (walPages >= WalPagesToCheckpoint) static_cast<TWalCheckpointer*>(self)->FWake.SetEvent();
+        return SQLITE_OK;
+    }
+
+private:
+    void Run(TWorkerThread& t)
+    {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(FFileName.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+            while (!t.Terminated()) {
+                if (FWake.WaitFor(std::chrono::milliseconds(1000)) && !t.Terminated())
+                    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            }
+        }
+        sqlite3_close_v2(db);
+    }
+
+    QByteArray FFileName;
+    TEvent FWake{false, false};
+    TWorkerThread FThread;
+};
 
 TUserDbStore::TUserDbStore() = default;
 TUserDbStore::~TUserDbStore() { Close(); }
@@ -353,9 +390,16 @@ bool TUserDbStore::OpenFile(const QString& AFileName)
         appId = st.ColumnInt(1);
     }
     if (tables > 0 && appId != ApplicationId) return Fail(SQLITE_NOTADB, QStringLiteral("not a message store: ") + AFileName);
-    if ((rc = FDb.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384; PRAGMA temp_store=MEMORY")) != SQLITE_OK)
+    // WAL with NORMAL sync: a killed process loses nothing committed; only a
+    // power loss may lose the last commits. Reads go through a memory map.
+    // The checkpointer may hold a lock for a moment; wait rather than fail a write.
+    if ((rc = FDb.Exec("PRAGMA busy_timeout=2000; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768; "
+                       "PRAGMA mmap_size=1073741824; PRAGMA journal_size_limit=67108864; PRAGMA temp_store=MEMORY")) != SQLITE_OK)
         return Fail(rc, QStringLiteral("configure ") + AFileName);
-    return CreateSchema();
+    if (!CreateSchema()) return false;
+    FCheckpointer = std::make_unique<TWalCheckpointer>(AFileName);
+    sqlite3_wal_hook(FDb.Handle(), &TWalCheckpointer::OnCommit, FCheckpointer.get());
+    return true;
 }
 
 bool TUserDbStore::CreateSchema()
@@ -385,6 +429,8 @@ bool TUserDbStore::CreateSchema()
 void TUserDbStore::Close()
 {
     if (FInBatch) RollbackBatch();
+    if (FDb.IsOpen()) sqlite3_wal_hook(FDb.Handle(), nullptr, nullptr);
+    FCheckpointer.reset();
     FStmts.clear();
     FDb.Close();
 }
@@ -397,7 +443,9 @@ int64_t TUserDbStore::Count(TKind AKind, int64_t AKey, bool& ok)
     const int rc = st.Step();
     ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
     if (!ok) Fail(rc, QStringLiteral("count"));
-    return rc == SQLITE_ROW ? st.ColumnInt(0) : 0;
+    const int64_t n = rc == SQLITE_ROW ? st.ColumnInt(0) : 0;
+    st.Reset();
+    return n;
 }
 
 template <class Rec> bool TUserDbStore::AddRecord(const Rec& ARec)
@@ -408,14 +456,15 @@ template <class Rec> bool TUserDbStore::AddRecord(const Rec& ARec)
     const int base = T::Kind * SlotsPerKind;
     const QLatin1String table(T::Table);
     const int64_t key = T::Key(ARec);
-    const int64_t hash = IdHash(ARec.MsgId);
     if (!Savepoint()) return false;
     if (!ARec.MsgId.isEmpty()) {
-        TSqliteStmt& ex = Stmt(base + opExists, QStringLiteral("SELECT 1 FROM %1 WHERE ckey=?1 AND mh=?2 AND msgid=?3").arg(table));
+        TSqliteStmt& ex = Stmt(base + opExists, QStringLiteral("SELECT 1 FROM %1 WHERE ckey=?1 AND sendtime BETWEEN ?2 AND ?3 AND msgid=?4").arg(table));
         ex.BindInt(1, key);
-        ex.BindInt(2, hash);
-        BindMsgId(ex, 3, ARec.MsgId);
+        ex.BindDouble(2, T::Time(ARec) - ResendWindow);
+        ex.BindDouble(3, T::Time(ARec) + ResendWindow);
+        BindMsgId(ex, 4, ARec.MsgId);
         const int rc = ex.Step();
+        ex.Reset(); // ends its read, so checkpoints can complete
         if (rc == SQLITE_ROW) return Release(true); // resent: kept once
         if (rc != SQLITE_DONE) return Release(Fail(rc, QStringLiteral("look up a message")));
     }
@@ -430,15 +479,14 @@ template <class Rec> bool TUserDbStore::AddRecord(const Rec& ARec)
     while (up.Step() == SQLITE_ROW) {
     }
     QString marks;
-    for (int i = 0; i < T::ColCount; ++i) marks += QStringLiteral(",?%1").arg(6 + i);
-    TSqliteStmt& ins = Stmt(base + opInsert, QStringLiteral("INSERT INTO %1(ckey,sendtime,seq,mh,msgid,%2) VALUES(?1,?2,?3,?4,?5%3)")
+    for (int i = 0; i < T::ColCount; ++i) marks += QStringLiteral(",?%1").arg(5 + i);
+    TSqliteStmt& ins = Stmt(base + opInsert, QStringLiteral("INSERT INTO %1(ckey,sendtime,seq,msgid,%2) VALUES(?1,?2,?3,?4%3)")
                                                  .arg(table, QLatin1String(T::Cols), marks));
     ins.BindInt(1, key);
     ins.BindDouble(2, T::Time(ARec));
     ins.BindInt(3, seq);
-    ins.BindInt(4, hash);
-    BindMsgId(ins, 5, ARec.MsgId);
-    T::Bind(ins, 6, ARec);
+    BindMsgId(ins, 4, ARec.MsgId);
+    T::Bind(ins, 5, ARec);
     rc = ins.Step();
     if (rc != SQLITE_DONE) return Release(Fail(rc, QStringLiteral("store a message")));
     return Release(true);
@@ -541,9 +589,8 @@ template <class Rec> bool TUserDbStore::RemoveById(const QByteArray& AMsgId)
     if (!Savepoint()) return false;
     // Rarely used: a scan is acceptable here.
     TSqliteStmt& del = Stmt(base + opRemoveId,
-                            QStringLiteral("DELETE FROM %1 WHERE mh=?1 AND msgid=?2 RETURNING ckey").arg(QLatin1String(T::Table)));
-    del.BindInt(1, IdHash(AMsgId));
-    BindMsgId(del, 2, AMsgId);
+                            QStringLiteral("DELETE FROM %1 WHERE msgid=?1 RETURNING ckey").arg(QLatin1String(T::Table)));
+    BindMsgId(del, 1, AMsgId);
     std::vector<int64_t> keys;
     int rc;
     while ((rc = del.Step()) == SQLITE_ROW) keys.push_back(del.ColumnInt(0));
@@ -693,7 +740,9 @@ int TUserDbStore::GetUnReadSysMsgCount()
     TSqliteStmt& st = Stmt(kSys * SlotsPerKind + opSysUnread, QStringLiteral("SELECT count(*) FROM sysmsg WHERE readed=0"));
     const int rc = st.Step();
     if (rc != SQLITE_ROW) return Fail(rc, QStringLiteral("count unread system messages")), -1;
-    return int(st.ColumnInt(0));
+    const int n = int(st.ColumnInt(0));
+    st.Reset();
+    return n;
 }
 
 int TUserDbStore::GetUnFeedbackSysMsgCount()
@@ -703,7 +752,9 @@ int TUserDbStore::GetUnFeedbackSysMsgCount()
                            QStringLiteral("SELECT count(*) FROM sysmsg WHERE needfeedback<>0 AND feedback=0"));
     const int rc = st.Step();
     if (rc != SQLITE_ROW) return Fail(rc, QStringLiteral("count unanswered system messages")), -1;
-    return int(st.ColumnInt(0));
+    const int n = int(st.ColumnInt(0));
+    st.Reset();
+    return n;
 }
 
 bool TUserDbStore::BeginBatch()

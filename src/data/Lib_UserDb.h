@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
@@ -106,8 +107,9 @@ public:
     bool IsOpen() const { return FDb.IsOpen(); }
     const QString& RenamedAside() const { return FRenamedAside; }
 
-    // A resent message (same id in the same conversation) is kept once; adding
-    // it again succeeds without storing anything.
+    // A resent message (same id in the same conversation, carrying its original
+    // send time, give or take ten minutes) is kept once; adding it again
+    // succeeds without storing anything.
     bool Add(const TUSERDBOBJ_Message& AMsg);
     bool Add(const TUSERDBOBJ_GroupMessage& AMsg);
     bool Add(const TUSERDBOBJ_RoomMessage& AMsg);
@@ -175,6 +177,9 @@ private:
 
     TSqliteDb FDb;
     std::vector<TSqliteStmt> FStmts;
+    // Folds the write-ahead log into the file on a thread of its own, so no
+    // write on the UI thread waits for a checkpoint.
+    std::unique_ptr<class TWalCheckpointer> FCheckpointer;
     bool FInBatch = false;
     int FLastErrorCode = 0;
     QString FLastError;
