@@ -30,6 +30,13 @@ bool TUSERDBManager::OpenDatabase()
 
 void TUSERDBManager::CloseDatabase() { FStore.Close(); }
 
+bool TUSERDBManager::OpenUserDatabase(const QString& AUserRoot)
+{
+    CloseDatabase();
+    SetDBFileName(AUserRoot.endsWith(u'/') ? AUserRoot + FileName : AUserRoot + u'/' + FileName);
+    return OpenDatabase();
+}
+
 bool TUSERDBManager::AddMessage(const QByteArray& msgid, TMsgType msgtype, TMsgLevel msglevel, const QString& content, const QString& font,
                                 int32_t sender_userid, const QString& sender_nickname, const QString& sender_actualname,
                                 int32_t receiver_userid, const QString& receiver_nickname, const QString& receiver_actualname,

@@ -12,7 +12,7 @@ namespace pelvox {
 // output and raised as EventSaveFailed (first parameter: the SQLite result
 // code) so the windows can tell the user the history could not be saved.
 // Calls on a closed store return false (counts 0) and do nothing else.
-class TUSERDBManager : public IDataManager {
+class TUSERDBManager : public IDataManager, public IMessageStore {
 public:
     static inline const QString FileName = QStringLiteral("USERDB2.FDB");
     static inline const QString EventSaveFailed = QStringLiteral("Client:OnSaveHistoryFailed");
@@ -27,6 +27,9 @@ public:
     bool OpenDatabase();
     void CloseDatabase();
     bool Opened() const { return FStore.IsOpen(); }
+    // The session's entry points: the store of the user root, and its closing.
+    bool OpenUserDatabase(const QString& AUserRoot) override;
+    void CloseUserDatabase() override { CloseDatabase(); }
 
     bool AddMessage(const QByteArray& msgid, TMsgType msgtype, TMsgLevel msglevel, const QString& content, const QString& font,
                     int32_t sender_userid, const QString& sender_nickname, const QString& sender_actualname, int32_t receiver_userid,
