@@ -1,0 +1,545 @@
+#include "core/Client_TCPClient.h"
+#include "core/Client_BugReport.h"
+#include "platform/DebugOutput.h"
+#include <QtEndian>
+#include <algorithm>
+#include <new>
+
+namespace pelvox {
+
+TStopFlag CancelTCPConnect;
+
+namespace {
+
+const QString kModule = QStringLiteral("Core.bpl");
+const QString kUnit = QStringLiteral("Client_TCPClient");
+
+// The connection whose transfer or manage thread the calling thread is.
+thread_local const TTCPClient* tTransferThreadOf = nullptr;
+thread_local const TTCPClient* tManageThreadOf = nullptr;
+
+template <typename Fn>
+bool Guarded(const QString& method, Fn&& body, const QString& position = QString())
+{
+    return GuardedCall(kModule, kUnit, method, std::forward<Fn>(body), position);
+}
+
+} // namespace
+
+void TTCPDATAHEADER::Encode(uint8_t* out) const
+{
+    out[0] = bFlag;
+    qToLittleEndian<uint32_t>(SID, out + 1);
+    qToLittleEndian<uint32_t>(dwDataSize, out + 5);
+    qToLittleEndian<uint32_t>(dwReserved1, out + 9);
+    qToLittleEndian<uint32_t>(dwReserved2, out + 13);
+}
+
+TTCPDATAHEADER TTCPDATAHEADER::Decode(const uint8_t* in)
+{
+    TTCPDATAHEADER h;
+    h.bFlag = in[0];
+    h.SID = qFromLittleEndian<uint32_t>(in + 1);
+    h.dwDataSize = qFromLittleEndian<uint32_t>(in + 5);
+    h.dwReserved1 = qFromLittleEndian<uint32_t>(in + 9);
+    h.dwReserved2 = qFromLittleEndian<uint32_t>(in + 13);
+    return h;
+}
+
+QString SocketFailureText(bool sending, int winsockCode)
+{
+    const QString text = WinsockErrorText(winsockCode);
+    if (!text.isEmpty())
+        return (sending ? QStringLiteral("TCP send GetLastError:") : QStringLiteral("TCP recv GetLastError:")) + text;
+    return (sending ? QStringLiteral("TCP send GetLastError=") : QStringLiteral("TCP recv GetLastError=")) +
+           QString::number(winsockCode);
+}
+
+QString SendInPieces(const uint8_t* data, size_t len, int mtu, const TSendCall& send)
+{
+    size_t done = 0;
+    while (done < len) {
+        const int piece = int(std::min<size_t>(len - done, size_t(mtu)));
+        const int r = send(data + done, piece);
+        if (r == 0) return QStringLiteral("TCP send error:ret = 0");
+        if (r < 0) return SocketFailureText(true, TSocket::LastError());
+        done += size_t(std::min(r, piece));
+    }
+    return QString();
+}
+
+// ---------------------------------------------------------------------------
+
+TTCPClient::TTCPClient() = default;
+
+TTCPClient::~TTCPClient()
+{
+    Disconnect();
+}
+
+bool TTCPClient::CanWrite() const
+{
+    if (!FConnected) return true;
+    DebugOutput(QStringLiteral("can not write value while tcp is running"));
+    return false;
+}
+
+void TTCPClient::SetServerAddress(const QString& v)
+{
+    if (CanWrite()) FServerAddress = v;
+}
+void TTCPClient::SetServerPort(int v)
+{
+    if (CanWrite()) FServerPort = std::clamp(v, 0, 65535);
+}
+void TTCPClient::SetLocalPort(int v)
+{
+    if (CanWrite()) FLocalPort = std::clamp(v, 0, 65535);
+}
+void TTCPClient::SetThinMode(bool v)
+{
+    if (CanWrite()) FThinMode = v;
+}
+void TTCPClient::SetUseComInThread(bool v)
+{
+    if (CanWrite()) FUseComInThread = v; // no COM here; kept for the owner's settings
+}
+void TTCPClient::SetAutoReconnect(bool v)
+{
+    if (CanWrite()) FAutoReconnect = v;
+}
+void TTCPClient::SetMTUSize(int v)
+{
+    if (CanWrite()) FMTUSize = std::max(v, 100);
+}
+void TTCPClient::SetAutoHeartbeat(bool v)
+{
+    if (CanWrite()) FAutoHeartbeat = v;
+}
+void TTCPClient::SetHeartbeatInterval(int v)
+{
+    if (CanWrite()) FHeartbeatInterval = std::max(v, 5);
+}
+void TTCPClient::SetTimings(const TTCPTimings& v)
+{
+    if (CanWrite()) FTimings = v;
+}
+
+void TTCPClient::SetConnected(bool v)
+{
+    if (v == FConnected) return;
+    if (v) Connect(15000);
+    else Disconnect();
+}
+
+TSessionGUID TTCPClient::SessionID() const
+{
+    std::lock_guard l(FStateLock);
+    return FSessionID;
+}
+
+QByteArray TTCPClient::ServerIPAddr() const
+{
+    std::lock_guard l(FStateLock);
+    return FServerIPAddr;
+}
+
+bool TTCPClient::OnOwnTransferThread() const
+{
+    return tTransferThreadOf == this;
+}
+
+bool TTCPClient::Connect(int ATimeOut)
+{
+    bool result = false;
+    Guarded(QStringLiteral("TTCPClient.Connect"), [&] { result = DoConnect(ATimeOut); });
+    return result;
+}
+
+bool TTCPClient::DoConnect(int ATimeOut)
+{
+    if (FConnected) return true;
+    if (OnOwnTransferThread()) {
+        DebugOutput(QStringLiteral("TTCPClient.Connect called on its own transfer thread"));
+        return false;
+    }
+    DisconnectInternal();
+
+    const auto ip = ResolveIPv4(FServerAddress.toUtf8());
+    if (!ip) return false;
+    {
+        std::lock_guard l(FStateLock);
+        FServerIPAddr = *ip;
+    }
+
+    TSocket sock = TSocket::CreateTCP();
+    if (!sock.Valid()) {
+        DebugOutput(QStringLiteral("create socket failed"));
+        return false;
+    }
+    struct Option {
+        bool enabled;
+        std::function<bool()> apply;
+        const char* failure;
+    };
+    const Option options[] = {
+        {true, [&] { return sock.SetReuseAddr(FReuseAddr); }, "set socket reuseaddr failed"},
+        {true, [&] { return sock.SetLinger(FLinger); }, "set socket linger failed"},
+        {true, [&] { return sock.SetRecvTimeout(0); }, "set recv timeout failed"},
+        {true, [&] { return sock.SetSendTimeout(0); }, "set send timeout failed"},
+        {FRecvBufferEnabled, [&] { return sock.SetRecvBufferSize(FRecvBufferSize); }, "setsockopt recv buffer failed"},
+        {FSendBufferEnabled, [&] { return sock.SetSendBufferSize(FSendBufferSize); }, "setsockopt send buffer failed"},
+        {true, [&] { return sock.SetNoDelay(true); }, "setsockopt nodelay failed"},
+    };
+    for (const auto& o : options) {
+        if (o.enabled && !o.apply()) {
+            DebugOutput(QString::fromLatin1(o.failure));
+            return false;
+        }
+    }
+    if (!sock.Bind(QByteArray(), uint16_t(FLocalPort))) {
+        DebugOutput(QStringLiteral("bind socket failed"));
+        return false;
+    }
+    const auto stopped = [this] { return CancelTCPConnect.IsSet() || FStopping.load(); };
+    const auto timeout = std::chrono::milliseconds(std::max(ATimeOut, 0) + 1);
+    if (!sock.ConnectWithDeadline(*ip, uint16_t(FServerPort), Clock::now() + timeout, stopped)) return false;
+
+    FSocket = std::move(sock);
+    FSocketHandle = FSocket.Handle();
+    FBuildConnectionReturn = false;
+    FHandshakeAccepted = false;
+    FSocketError = false;
+
+    const int mtu = FMTUSize;
+    if (!FThinMode) {
+        FSendThread = std::make_unique<TWorkerThread>([this, mtu](TWorkerThread& t) { SendThreadBody(t, mtu); });
+        FProcessThread = std::make_unique<TWorkerThread>([this](TWorkerThread& t) { ProcessThreadBody(t); });
+    }
+    FRecvThread = std::make_unique<TWorkerThread>([this, mtu](TWorkerThread& t) { RecvThreadBody(t, mtu); });
+
+    uint8_t handshake[TCP_HANDSHAKE_SIZE];
+    const TSessionGUID guid = SessionID();
+    std::copy(guid.begin(), guid.end(), handshake);
+    handshake[16] = FAutoReconnect ? 1 : 0;
+    PostPacket(TCP_FLAG_HANDSHAKE, handshake, TCP_HANDSHAKE_SIZE, 0, 0);
+
+    // The reply, a failed socket, a stop request or the deadline ends the wait.
+    UIThread::WaitUntil([&] { return FBuildConnectionReturn.load() || FSocketError.load() || stopped(); },
+                        Clock::now() + timeout);
+    if (!FBuildConnectionReturn || !FHandshakeAccepted || FSocketError) {
+        DisconnectInternal();
+        return false;
+    }
+    if (!FThinMode && !FManageThread)
+        FManageThread = std::make_unique<TWorkerThread>([this](TWorkerThread& t) { ManageThreadBody(t); });
+    FConnected = true;
+    return true;
+}
+
+void TTCPClient::DisconnectInternal()
+{
+    FSocketError = false;
+    FConnected = false;
+    for (auto* t : {&FRecvThread, &FProcessThread, &FSendThread})
+        if (*t) (*t)->Terminate();
+    FSendEvent.SetEvent();
+    FProcessEvent.SetEvent();
+    FSocket.Shutdown();
+    // Join before closing, so no thread ever uses a reused descriptor.
+    FRecvThread.reset();
+    FProcessThread.reset();
+    FSendThread.reset();
+    FSocket.Close();
+    FSocketHandle = -1;
+    FSocketError = false;
+    std::lock_guard l(FOutLock);
+    FDataOutList.clear();
+}
+
+void TTCPClient::Disconnect()
+{
+    Guarded(QStringLiteral("TTCPClient.Disconnect"), [&] {
+        if (tManageThreadOf == this || OnOwnTransferThread()) {
+            DebugOutput(QStringLiteral("TTCPClient.Disconnect called on its own thread"));
+            return;
+        }
+        FStopping = true;
+        UIThread::Wake();
+        if (FManageThread) {
+            FManageThread->Terminate();
+            SetManageEvent();
+            FManageThread->WaitFor();
+            FManageThread.reset();
+        }
+        DisconnectInternal();
+        {
+            std::lock_guard l(FInLock);
+            FDataInList.clear();
+        }
+        {
+            std::lock_guard l(FOutLock);
+            FDataOutList.clear();
+        }
+        {
+            std::lock_guard l(FStateLock);
+            FSessionID.fill(0);
+        }
+        FManageEvent.ResetEvent();
+        FStopping = false;
+    });
+}
+
+uint32_t TTCPClient::SendData(const void* lpBuf, uint32_t dwSize, uint32_t dwReserved1, uint32_t dwReserved2)
+{
+    uint32_t sid = 0;
+    Guarded(QStringLiteral("TTCPClient.SendData"),
+            [&] { sid = PostPacket(TCP_FLAG_DATA, lpBuf, dwSize, dwReserved1, dwReserved2); });
+    return sid;
+}
+
+uint32_t TTCPClient::PostPacket(uint8_t flag, const void* data, uint32_t size, uint32_t r1, uint32_t r2)
+{
+    TTCPDATAIN packet;
+    packet.Header.bFlag = flag;
+    packet.Header.dwDataSize = size;
+    packet.Header.dwReserved1 = r1;
+    packet.Header.dwReserved2 = r2;
+    if (size > 0) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        packet.pDataBuffer.assign(p, p + size);
+    }
+    if (FThinMode) {
+        packet.Header.SID = ++FSID;
+        if (!SendPacket(packet, FMTUSize)) MarkSocketFailed();
+        return packet.Header.SID;
+    }
+    uint32_t sid;
+    {
+        // Numbered under the queue lock, so wire order follows the numbers.
+        std::lock_guard l(FOutLock);
+        sid = packet.Header.SID = ++FSID;
+        FDataOutList.push_back(std::move(packet));
+    }
+    FSendEvent.SetEvent();
+    return sid;
+}
+
+bool TTCPClient::SendPacket(const TTCPDATAIN& packet, int mtu)
+{
+    uint8_t header[TCP_HEADER_SIZE];
+    packet.Header.Encode(header);
+    const auto send = [this](const uint8_t* buf, int len) { return FSocket.Send(buf, len); };
+    QString failure = SendInPieces(header, TCP_HEADER_SIZE, mtu, send);
+    if (failure.isEmpty() && !packet.pDataBuffer.empty())
+        failure = SendInPieces(packet.pDataBuffer.data(), packet.pDataBuffer.size(), mtu, send);
+    if (failure.isEmpty()) return true;
+    DebugOutput(failure);
+    return false;
+}
+
+void TTCPClient::MarkSocketFailed()
+{
+    if (FSocketError.exchange(true)) return;
+    UIThread::Wake(); // a connect waiting for its handshake reply gives up
+    SetManageEvent();
+}
+
+void TTCPClient::DoDisconnectEvent()
+{
+    {
+        std::lock_guard l(FStateLock);
+        FSessionID.fill(0);
+    }
+    Guarded(QStringLiteral("TTCPClient.DoDisconnectEvent"), [&] {
+        if (FOnDisconnect) FOnDisconnect(this);
+    });
+}
+
+void TTCPClient::DeliverRecvData(const TTCPDATAIN& packet, const QString& method, const QString& position)
+{
+    if (!FOnRecvData) return;
+    TTCPRECVDATA data;
+    data.SID = packet.Header.SID;
+    data.dwDataSize = packet.Header.dwDataSize;
+    data.pDataBuffer = packet.pDataBuffer.empty() ? nullptr : packet.pDataBuffer.data();
+    data.dwReserved1 = packet.Header.dwReserved1;
+    data.dwReserved2 = packet.Header.dwReserved2;
+    Guarded(method, [&] { FOnRecvData(this, &data); }, position);
+}
+
+void TTCPClient::HandleHandshakeReply(const TTCPDATAIN& packet)
+{
+    const auto& p = packet.pDataBuffer;
+    const bool accepted = p.size() >= TCP_HANDSHAKE_SIZE && p[16] == 1;
+    if (accepted) {
+        std::lock_guard l(FStateLock);
+        std::copy(p.begin(), p.begin() + 16, FSessionID.begin());
+    }
+    FHandshakeAccepted = accepted;
+    // A refusal on an established connection would otherwise leave it
+    // half-alive; treat it as a failed socket so the manage thread acts.
+    if (!accepted && FConnected) MarkSocketFailed();
+    FBuildConnectionReturn = true;
+    UIThread::Wake();
+}
+
+bool TTCPClient::RecvExact(TWorkerThread& t, uint8_t* buf, size_t len, int mtu)
+{
+    size_t done = 0;
+    while (done < len) {
+        if (t.Terminated()) return false;
+        const int r = FSocket.Recv(buf + done, int(std::min<size_t>(len - done, size_t(mtu))));
+        if (t.Terminated()) return false;
+        if (r <= 0) {
+            DebugOutput(r == 0 ? QStringLiteral("TCP recv error:ret = 0)") : SocketFailureText(false, TSocket::LastError()));
+            MarkSocketFailed();
+            return false;
+        }
+        done += size_t(r);
+    }
+    return true;
+}
+
+void TTCPClient::RecvThreadBody(TWorkerThread& t, int mtu)
+{
+    tTransferThreadOf = this;
+    Guarded(QStringLiteral("TTCPRecvThread.Execute"), [&] {
+        uint8_t header[TCP_HEADER_SIZE];
+        while (!t.Terminated()) {
+            if (!RecvExact(t, header, TCP_HEADER_SIZE, mtu)) return;
+            TTCPDATAIN packet;
+            packet.Header = TTCPDATAHEADER::Decode(header);
+            const uint32_t size = packet.Header.dwDataSize;
+            if (size > TCP_MAX_DATA_SIZE) {
+                DebugOutput(QStringLiteral("TCP recv error:packet of %1 bytes refused").arg(size));
+                MarkSocketFailed();
+                return;
+            }
+            try {
+                packet.pDataBuffer.resize(size);
+            } catch (const std::bad_alloc&) {
+                DebugOutput(QStringLiteral("TCP recv error:packet of %1 bytes refused").arg(size));
+                MarkSocketFailed();
+                return;
+            }
+            if (!RecvExact(t, packet.pDataBuffer.data(), size, mtu)) return;
+            switch (packet.Header.bFlag) {
+            case TCP_FLAG_DATA:
+                if (FThinMode) {
+                    DeliverRecvData(packet, QStringLiteral("TTCPRecvThread.Execute"), QString());
+                } else {
+                    {
+                        std::lock_guard l(FInLock);
+                        FDataInList.push_back(std::move(packet));
+                    }
+                    FProcessEvent.SetEvent();
+                }
+                break;
+            case TCP_FLAG_HANDSHAKE: HandleHandshakeReply(packet); break;
+            default: break; // heartbeats and unknown flags are dropped
+            }
+        }
+    });
+}
+
+void TTCPClient::SendThreadBody(TWorkerThread& t, int mtu)
+{
+    tTransferThreadOf = this;
+    Guarded(
+        QStringLiteral("TTCPSendThread.Execute"),
+        [&] {
+            for (;;) {
+                FSendEvent.WaitFor(std::chrono::milliseconds(500));
+                FSendEvent.ResetEvent();
+                if (t.Terminated()) return;
+                for (;;) {
+                    TTCPDATAIN packet;
+                    {
+                        std::lock_guard l(FOutLock);
+                        if (FDataOutList.empty()) break;
+                        packet = std::move(FDataOutList.front());
+                        FDataOutList.pop_front();
+                    }
+                    if (!SendPacket(packet, mtu)) {
+                        MarkSocketFailed();
+                        return;
+                    }
+                    if (t.Terminated()) return;
+                }
+            }
+        },
+        QStringLiteral("5"));
+}
+
+void TTCPClient::ProcessThreadBody(TWorkerThread& t)
+{
+    tTransferThreadOf = this;
+    Guarded(
+        QStringLiteral("TTCPProcessThread.Execute"),
+        [&] {
+            for (;;) {
+                FProcessEvent.WaitFor(kInfinite);
+                FProcessEvent.ResetEvent();
+                if (t.Terminated()) return;
+                while (!t.Terminated()) {
+                    TTCPDATAIN packet;
+                    {
+                        std::lock_guard l(FInLock);
+                        if (FDataInList.empty()) break;
+                        packet = std::move(FDataInList.front());
+                        FDataInList.pop_front();
+                    }
+                    DeliverRecvData(packet, QStringLiteral("TTCPProcessThread.Execute"), QStringLiteral("6"));
+                }
+            }
+        },
+        QStringLiteral("6"));
+}
+
+void TTCPClient::ManageThreadBody(TWorkerThread& t)
+{
+    tManageThreadOf = this;
+    Guarded(QStringLiteral("TTCPManageThread.Execute"), [&] {
+        FAutoConnecting = false;
+        FHeartbeatCount = 0;
+        while (!t.Terminated()) {
+            FManageEvent.WaitFor(FTimings.ManageTick);
+            FManageEvent.ResetEvent();
+            if (t.Terminated()) return;
+            if (FConnected && FSocketError) {
+                if (!FAutoReconnect) {
+                    DoDisconnectEvent();
+                } else if (!FAutoConnecting) {
+                    Reconnect(t);
+                }
+            }
+            if (t.Terminated()) return;
+            if (FConnected && FAutoHeartbeat && !FAutoConnecting) {
+                if (++FHeartbeatCount >= FHeartbeatInterval) {
+                    FHeartbeatCount = 0;
+                    PostPacket(TCP_FLAG_HEARTBEAT, nullptr, 0, 0, 0);
+                }
+            }
+        }
+    });
+}
+
+void TTCPClient::Reconnect(TWorkerThread& t)
+{
+    FAutoConnecting = true;
+    for (int round = 0; round < FTimings.ReconnectRounds; ++round) {
+        DisconnectInternal();
+        if (t.Terminated()) return;
+        if (!t.SleepFor(FTimings.ReconnectDelay)) return;
+        if (Connect(FTimings.ReconnectTimeOut)) break;
+    }
+    if (t.Terminated()) return;
+    if (!FConnected) {
+        DisconnectInternal();
+        DoDisconnectEvent();
+    }
+    FAutoConnecting = false;
+}
+
+} // namespace pelvox

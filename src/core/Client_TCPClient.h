@@ -1,0 +1,204 @@
+#pragma once
+#include "platform/Socket.h"
+#include "platform/StopFlag.h"
+#include "platform/Sync.h"
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace pelvox {
+
+class TTCPClient;
+
+// Packet flags.
+constexpr uint8_t TCP_FLAG_DATA = 0;
+constexpr uint8_t TCP_FLAG_HANDSHAKE = 1;
+constexpr uint8_t TCP_FLAG_HEARTBEAT = 2;
+
+constexpr int TCP_HEADER_SIZE = 17;
+constexpr int TCP_HANDSHAKE_SIZE = 17;
+// Received payloads above this size fail the socket instead of being allocated.
+constexpr uint32_t TCP_MAX_DATA_SIZE = 64u * 1024 * 1024;
+
+using TSessionGUID = std::array<uint8_t, 16>;
+
+// The 17-byte packet header, little-endian on the wire.
+struct TTCPDATAHEADER {
+    uint8_t bFlag = 0;
+    uint32_t SID = 0;
+    uint32_t dwDataSize = 0;
+    uint32_t dwReserved1 = 0;
+    uint32_t dwReserved2 = 0;
+
+    void Encode(uint8_t* out) const;
+    static TTCPDATAHEADER Decode(const uint8_t* in);
+};
+
+// A queued packet; it owns its payload.
+struct TTCPDATAIN {
+    TTCPDATAHEADER Header;
+    std::vector<uint8_t> pDataBuffer;
+};
+
+// A received data packet as handed to the owner; the payload is only valid
+// during the callback.
+struct TTCPRECVDATA {
+    uint32_t SID = 0;
+    uint32_t dwDataSize = 0;
+    const uint8_t* pDataBuffer = nullptr;
+    uint32_t dwReserved1 = 0;
+    uint32_t dwReserved2 = 0;
+};
+
+using TTCPRecvDataEvent = std::function<void(TTCPClient* Sender, const TTCPRECVDATA* lpRecvData)>;
+using TTCPNotifyEvent = std::function<void(TTCPClient* Sender)>;
+
+// Set at logout: a pending connect stops waiting at once.
+extern TStopFlag CancelTCPConnect;
+
+// The text written when a socket call fails (send or receive side).
+QString SocketFailureText(bool sending, int winsockCode);
+
+// Passes len bytes to send() in pieces of at most mtu bytes, advancing by what
+// each call accepted. Returns an empty text when everything went, else the
+// failure text.
+using TSendCall = std::function<int(const uint8_t* buf, int len)>;
+QString SendInPieces(const uint8_t* data, size_t len, int mtu, const TSendCall& send);
+
+// Intervals of the manage thread; tests shorten them.
+struct TTCPTimings {
+    std::chrono::milliseconds ManageTick{1000};     // longest sleep between rounds of work
+    std::chrono::milliseconds ReconnectDelay{1000}; // pause before each reconnection attempt
+    int ReconnectTimeOut = 15000;                   // Connect time-out of each attempt
+    int ReconnectRounds = 3;
+};
+
+// The client end of a framed TCP connection. Full mode: receive, send,
+// dispatch and manage threads with heartbeats and reconnection. Thin mode:
+// only the receive thread; sends run on the caller's thread.
+class TTCPClient {
+public:
+    TTCPClient();
+    ~TTCPClient();
+    TTCPClient(const TTCPClient&) = delete;
+    TTCPClient& operator=(const TTCPClient&) = delete;
+
+    QString ServerAddress() const { return FServerAddress; }
+    void SetServerAddress(const QString& v);
+    int ServerPort() const { return FServerPort; }
+    void SetServerPort(int v);
+    int LocalPort() const { return FLocalPort; }
+    void SetLocalPort(int v);
+    bool ThinMode() const { return FThinMode; }
+    void SetThinMode(bool v);
+    bool UseComInThread() const { return FUseComInThread; }
+    void SetUseComInThread(bool v);
+    bool AutoReconnect() const { return FAutoReconnect; }
+    void SetAutoReconnect(bool v);
+    int MTUSize() const { return FMTUSize; }
+    void SetMTUSize(int v);
+    bool AutoHeartbeat() const { return FAutoHeartbeat; }
+    void SetAutoHeartbeat(bool v);
+    int HeartbeatInterval() const { return FHeartbeatInterval; }
+    void SetHeartbeatInterval(int v);
+    const TTCPTimings& Timings() const { return FTimings; }
+    void SetTimings(const TTCPTimings& v);
+
+    bool Connected() const { return FConnected.load(); }
+    void SetConnected(bool v);
+    int SocketHandle() const { return FSocketHandle.load(); }
+    bool SocketError() const { return FSocketError.load(); }
+    TSessionGUID SessionID() const;
+    QByteArray ServerIPAddr() const;
+    uint32_t LastSID() const { return FSID.load(); }
+
+    // Set before connecting; called on the connection's threads.
+    void SetOnRecvData(TTCPRecvDataEvent e) { FOnRecvData = std::move(e); }
+    void SetOnDisconnect(TTCPNotifyEvent e) { FOnDisconnect = std::move(e); }
+
+    bool Connect(int ATimeOut);
+    void Disconnect();
+    // Queues (full mode) or sends (thin mode) one data packet; returns its SID.
+    uint32_t SendData(const void* lpBuf, uint32_t dwSize, uint32_t dwReserved1, uint32_t dwReserved2);
+
+private:
+    bool CanWrite() const;
+    bool DoConnect(int ATimeOut);
+    void DisconnectInternal();
+    bool OnOwnTransferThread() const;
+    uint32_t PostPacket(uint8_t flag, const void* data, uint32_t size, uint32_t r1, uint32_t r2);
+    bool SendPacket(const TTCPDATAIN& packet, int mtu);
+    void MarkSocketFailed();
+    void SetManageEvent() { FManageEvent.SetEvent(); }
+    void DoDisconnectEvent();
+    void DeliverRecvData(const TTCPDATAIN& packet, const QString& method, const QString& position);
+    void HandleHandshakeReply(const TTCPDATAIN& packet);
+
+    void RecvThreadBody(TWorkerThread& t, int mtu);
+    bool RecvExact(TWorkerThread& t, uint8_t* buf, size_t len, int mtu);
+    void SendThreadBody(TWorkerThread& t, int mtu);
+    void ProcessThreadBody(TWorkerThread& t);
+    void ManageThreadBody(TWorkerThread& t);
+    void Reconnect(TWorkerThread& t);
+
+    QString FServerAddress;
+    int FServerPort = 0;
+    int FLocalPort = 0;
+    bool FThinMode = false;
+    bool FUseComInThread = false;
+    bool FAutoReconnect = false;
+    int FMTUSize = 1400;
+    bool FReuseAddr = false;
+    int FLinger = 0;
+    bool FRecvBufferEnabled = true;
+    bool FSendBufferEnabled = true;
+    int FRecvBufferSize = 32767;
+    int FSendBufferSize = 32767;
+    bool FAutoHeartbeat = true;
+    int FHeartbeatInterval = 5;
+    TTCPTimings FTimings;
+
+    mutable std::mutex FStateLock; // session GUID and resolved address
+    TSessionGUID FSessionID{};
+    QByteArray FServerIPAddr;
+
+    TSocket FSocket;
+    std::atomic<int> FSocketHandle{-1};
+    std::atomic<bool> FSocketError{false};
+    std::atomic<bool> FConnected{false};
+    std::atomic<bool> FBuildConnectionReturn{false};
+    std::atomic<bool> FHandshakeAccepted{false};
+    std::atomic<bool> FStopping{false}; // Disconnect is ending the manage thread
+    std::atomic<uint32_t> FSID{0};
+
+    std::mutex FOutLock;
+    std::deque<TTCPDATAIN> FDataOutList;
+    std::mutex FInLock;
+    std::deque<TTCPDATAIN> FDataInList;
+
+    // The wake-up events belong to the connection, so waking a thread never
+    // touches a thread object that a reconnection is replacing.
+    TEvent FSendEvent{true, false};
+    TEvent FProcessEvent{true, false};
+    TEvent FManageEvent{true, false};
+
+    std::unique_ptr<TWorkerThread> FRecvThread;
+    std::unique_ptr<TWorkerThread> FProcessThread;
+    std::unique_ptr<TWorkerThread> FSendThread;
+    std::unique_ptr<TWorkerThread> FManageThread;
+    bool FAutoConnecting = false; // manage thread only
+    int FHeartbeatCount = 0;      // manage thread only
+
+    TTCPRecvDataEvent FOnRecvData;
+    TTCPNotifyEvent FOnDisconnect;
+};
+
+} // namespace pelvox

@@ -1,0 +1,42 @@
+#include "core/ZStream.h"
+#include <zlib.h>
+
+namespace pelvox {
+
+QByteArray ZCompress(const QByteArray& data, int level)
+{
+    uLongf size = compressBound(uLong(data.size()));
+    QByteArray out(qsizetype(size), Qt::Uninitialized);
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.constData()),
+                  uLong(data.size()), level) != Z_OK)
+        return QByteArray();
+    out.resize(qsizetype(size));
+    return out;
+}
+
+std::optional<QByteArray> ZDecompress(const QByteArray& data, qsizetype maxOutput)
+{
+    constexpr qsizetype kStep = 32768;
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK) return std::nullopt;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    zs.avail_in = uInt(data.size());
+    QByteArray out;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (out.size() >= maxOutput) break;
+        const qsizetype step = std::min(kStep, maxOutput - out.size());
+        const qsizetype before = out.size();
+        out.resize(before + step);
+        zs.next_out = reinterpret_cast<Bytef*>(out.data() + before);
+        zs.avail_out = uInt(step);
+        rc = inflate(&zs, Z_NO_FLUSH);
+        out.resize(before + step - qsizetype(zs.avail_out));
+        if (rc == Z_BUF_ERROR && zs.avail_in == 0) break; // truncated input
+    }
+    inflateEnd(&zs);
+    if (rc != Z_STREAM_END) return std::nullopt;
+    return out;
+}
+
+} // namespace pelvox
