@@ -84,8 +84,24 @@ public:
     TOtherUserType OtherUserType() const { return FOtherUserType; }
     void SetOtherUserType(TOtherUserType AValue) { FOtherUserType = AValue; }
 
-    PELVOX_PERSON_FIELD(int32_t, UserId)
-    PELVOX_PERSON_FIELD(QString, UserName)
+public:
+    int32_t UserId() const { return FUserId; }
+    const QString& UserName() const { return FUserName; }
+    // Lists that index people by id and name hear of a change.
+    void SetUserId(int32_t AValue)
+    {
+        FUserId = AValue;
+        IdentityChanged();
+    }
+    void SetUserName(const QString& AValue)
+    {
+        FUserName = AValue;
+        IdentityChanged();
+    }
+
+protected:
+    int32_t FUserId = 0;
+    QString FUserName;
     PELVOX_PERSON_FIELD(int16_t, UserType)
     PELVOX_PERSON_FIELD(QString, NickName)
     PELVOX_PERSON_FIELD(QString, Signature)
@@ -181,6 +197,7 @@ public:
 
 protected:
     virtual void LoginStatusChanged(TLoginStatus AOld, TLoginStatus ANew) { (void)AOld; (void)ANew; }
+    virtual void IdentityChanged() {}
 
 private:
     friend struct TPersonFields;
