@@ -144,6 +144,11 @@ QByteArray TTCPClient::ServerIPAddr() const
     return FServerIPAddr;
 }
 
+int TTCPClient::ThreadCount() const
+{
+    return int(bool(FRecvThread)) + int(bool(FProcessThread)) + int(bool(FSendThread)) + int(bool(FManageThread));
+}
+
 bool TTCPClient::OnOwnTransferThread() const
 {
     return tTransferThreadOf == this;
@@ -201,7 +206,9 @@ bool TTCPClient::DoConnect(int ATimeOut)
         DebugOutput(QStringLiteral("bind socket failed"));
         return false;
     }
-    const auto stopped = [this] { return CancelTCPConnect.IsSet() || FStopping.load(); };
+    const auto stopped = [this] {
+        return CancelTCPConnect.IsSet() || FStopping.load() || (FCancelFlag && FCancelFlag->IsSet());
+    };
     const auto timeout = std::chrono::milliseconds(std::max(ATimeOut, 0) + 1);
     if (!sock.ConnectWithDeadline(*ip, uint16_t(FServerPort), Clock::now() + timeout, stopped)) return false;
 
@@ -334,7 +341,8 @@ bool TTCPClient::SendPacket(const TTCPDATAIN& packet, int mtu)
     if (failure.isEmpty() && !packet.pDataBuffer.empty())
         failure = SendInPieces(packet.pDataBuffer.data(), packet.pDataBuffer.size(), mtu, send);
     if (failure.isEmpty()) return true;
-    DebugOutput(failure);
+    // A send cut short by our own teardown is no failure worth a line.
+    if (!(tTransferThreadOf == this && FSendThread && FSendThread->Terminated())) DebugOutput(failure);
     return false;
 }
 

@@ -119,6 +119,11 @@ public:
     TSessionGUID SessionID() const;
     QByteArray ServerIPAddr() const;
     uint32_t LastSID() const { return FSID.load(); }
+    // Threads of this connection that exist now (for checks after Connect/Disconnect).
+    int ThreadCount() const;
+
+    // A second stop flag a connect honours besides CancelTCPConnect.
+    void SetCancelFlag(const TStopFlag* flag) { FCancelFlag = flag; }
 
     // Set before connecting; called on the connection's threads.
     void SetOnRecvData(TTCPRecvDataEvent e) { FOnRecvData = std::move(e); }
@@ -197,6 +202,7 @@ private:
     bool FAutoConnecting = false; // manage thread only
     int FHeartbeatCount = 0;      // manage thread only
 
+    const TStopFlag* FCancelFlag = nullptr;
     TTCPRecvDataEvent FOnRecvData;
     TTCPNotifyEvent FOnDisconnect;
 };

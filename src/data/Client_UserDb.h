@@ -47,7 +47,7 @@ public:
     bool GetGroupMessages(int32_t groupid, int pagesize, int pageindex, TUSERDBOBJ_GroupMessages& AGroupMessages, int& maxpageindex);
     bool GetRoomMessages(int32_t roomid, int pagesize, int pageindex, TUSERDBOBJ_RoomMessages& ARoomMessages, int& maxpageindex);
     bool GetSMSChatMsgs(int32_t itemid, int pagesize, int pageindex, TUSERDBOBJ_SMSChatMsgs& ASMSChatMsgs, int& maxpageindex);
-    // The number of items appended.
+    // Newest first (page 1 is the newest); returns the number of items appended.
     int GetSysMsgs(int pagesize, int pageindex, TUSERDBOBJ_SysMsgs& ASysMsgs, int& maxpageindex);
 
     bool ClearMessages(int32_t userid1, int32_t userid2);

@@ -604,15 +604,17 @@ bool TUserDbStore::GetSysMsgs(int APageSize, int APageIndex, TUSERDBOBJ_SysMsgs&
     bool ok = false;
     const int64_t n = Count(kSys, 0, ok);
     if (!ok) return false;
-    const TPageCut cut = CutPage(n, APageSize, APageIndex);
-    AMaxPage = cut.MaxPage;
-    if (cut.Count == 0) return true;
-    const QString sql = QStringLiteral("SELECT %1 FROM sysmsg ORDER BY sendtime %2, rowid %2 LIMIT ?1 OFFSET ?2").arg(QLatin1String(SysMsgCols));
-    const int base = kSys * SlotsPerKind;
-    TSqliteStmt& st = cut.Ascending ? Stmt(base + opPageAsc, sql.arg(QStringLiteral("ASC")))
-                                    : Stmt(base + opPageDesc, sql.arg(QStringLiteral("DESC")));
-    st.BindInt(1, cut.Count);
-    st.BindInt(2, cut.Offset);
+    // The system-message window lists the newest first and reads pages from 1
+    // upwards until one is empty: page 1 is the newest, the last may be short.
+    const int64_t pages = std::max<int64_t>(1, (n + APageSize - 1) / APageSize);
+    AMaxPage = int(std::min<int64_t>(pages, INT32_MAX));
+    const int64_t page = APageIndex == -1 ? pages : APageIndex;
+    if (page < 1 || page > pages || n == 0) return true;
+    const int64_t offset = (page - 1) * APageSize;
+    TSqliteStmt& st = Stmt(kSys * SlotsPerKind + opPageDesc,
+                           QStringLiteral("SELECT %1 FROM sysmsg ORDER BY sendtime DESC, rowid DESC LIMIT ?1 OFFSET ?2").arg(QLatin1String(SysMsgCols)));
+    st.BindInt(1, std::min<int64_t>(APageSize, n - offset));
+    st.BindInt(2, offset);
     const size_t first = AOut.size();
     int rc;
     while ((rc = st.Step()) == SQLITE_ROW) {
@@ -635,7 +637,6 @@ bool TUserDbStore::GetSysMsgs(int APageSize, int APageIndex, TUSERDBOBJ_SysMsgs&
         AOut.resize(first);
         return Fail(rc, QStringLiteral("read system messages"));
     }
-    if (!cut.Ascending) std::reverse(AOut.begin() + ptrdiff_t(first), AOut.end());
     return true;
 }
 

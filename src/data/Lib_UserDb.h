@@ -122,6 +122,7 @@ public:
     bool GetGroupMessages(int32_t AGroupId, int APageSize, int APageIndex, TUSERDBOBJ_GroupMessages& AOut, int& AMaxPage);
     bool GetRoomMessages(int32_t ARoomId, int APageSize, int APageIndex, TUSERDBOBJ_RoomMessages& AOut, int& AMaxPage);
     bool GetSMSChatMsgs(int32_t AItemId, int APageSize, int APageIndex, TUSERDBOBJ_SMSChatMsgs& AOut, int& AMaxPage);
+    // System messages come newest first: page 1 holds the newest, the last page may be short.
     bool GetSysMsgs(int APageSize, int APageIndex, TUSERDBOBJ_SysMsgs& AOut, int& AMaxPage);
 
     bool ClearMessages(int32_t AUserId1, int32_t AUserId2);

@@ -1,0 +1,124 @@
+#pragma once
+#include "core/Client_UserEnums.h"
+#include "platform/DateTime.h"
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace pelvox {
+
+class TBitDocument;
+class TGlobalClient;
+
+// A field with a read accessor of the same name and a setter (the answer
+// handlers of the user documents keep the record current through them).
+#define PELVOX_USER_FIELD(Type, Name, Init)                                                        \
+public:                                                                                            \
+    const Type& Name() const { return F##Name; }                                                   \
+    void Set##Name(const Type& AValue) { F##Name = AValue; }                                       \
+                                                                                                   \
+private:                                                                                           \
+    Type F##Name = Init;
+
+// The signed-in user's own record, filled from the login answer. UI thread.
+class TCurrentUser {
+public:
+    explicit TCurrentUser(TGlobalClient* AClient);
+
+    // Reads every "userdata_*" node of the login answer; the first missing or
+    // unreadable node ends the reading (and is reported). The user root is set
+    // in every case.
+    void InitWhenLoginSuccess(const TBitDocument& ADoc);
+    // Creates "Received Files/", "ChatFiles/" and "ShareFiles/" under the user root.
+    void CreateUserFolders();
+    void UpdateDataWhenLogout() { FLoginStatus = lsOffline; }
+    // lsOffline logs out; otherwise, signed in, the new status is announced
+    // and sent; not signed in, a login with that status starts.
+    void ChangeLoginStatus(TLoginStatus AStatus);
+
+    const QString& GetUserRoot() const { return FUserRoot; }
+    void SetUserRoot(const QString& AValue) { FUserRoot = AValue; }
+    QString GetShowName(bool AShowUserId) const;
+    QString GetLocalFaceFile() const;
+    QString GetLocalPhotoFile() const;
+
+    // The default user root of a user id: application root + "Users/<id>/".
+    static QString DefaultUserRoot(int32_t AUserId);
+
+    PELVOX_USER_FIELD(int32_t, UserId, 0)
+    PELVOX_USER_FIELD(QString, UserName, {})
+    PELVOX_USER_FIELD(int32_t, UserType, 0)
+    PELVOX_USER_FIELD(bool, CanFound, false)
+    PELVOX_USER_FIELD(QString, NickName, {})
+    PELVOX_USER_FIELD(QString, Signature, {})
+    PELVOX_USER_FIELD(QString, ActualName, {})
+    PELVOX_USER_FIELD(TUserSex, Sex, usNone)
+    PELVOX_USER_FIELD(int32_t, Age, -1)
+    PELVOX_USER_FIELD(int32_t, Birth_Year, 0)
+    PELVOX_USER_FIELD(int32_t, Birth_Month, 0)
+    PELVOX_USER_FIELD(int32_t, Birth_Day, 0)
+    PELVOX_USER_FIELD(int32_t, Country, 0)
+    PELVOX_USER_FIELD(int32_t, Province, 0)
+    PELVOX_USER_FIELD(int32_t, City, 0)
+    PELVOX_USER_FIELD(int32_t, Area, 0)
+    PELVOX_USER_FIELD(QString, Address, {})
+    PELVOX_USER_FIELD(QString, Telephone, {})
+    PELVOX_USER_FIELD(QString, Telephone_Short, {})
+    PELVOX_USER_FIELD(QString, Telephone2, {})
+    PELVOX_USER_FIELD(QString, Telephone2_Short, {})
+    PELVOX_USER_FIELD(QString, Mobile, {})
+    PELVOX_USER_FIELD(QString, Mobile_Short, {})
+    PELVOX_USER_FIELD(QString, Mobile2, {})
+    PELVOX_USER_FIELD(QString, Mobile2_Short, {})
+    PELVOX_USER_FIELD(QString, Fax, {})
+    PELVOX_USER_FIELD(QString, QQ, {})
+    PELVOX_USER_FIELD(QString, Weixin, {})
+    PELVOX_USER_FIELD(QString, Weibo, {})
+    PELVOX_USER_FIELD(QString, Email, {})
+    PELVOX_USER_FIELD(QString, RoomName, {})
+    PELVOX_USER_FIELD(QString, RoomNumber, {})
+    PELVOX_USER_FIELD(QString, IdNumber, {})
+    PELVOX_USER_FIELD(QString, CarNumber, {})
+    PELVOX_USER_FIELD(QString, Homepage, {})
+    PELVOX_USER_FIELD(int32_t, DepartId, 0)
+    PELVOX_USER_FIELD(QString, DepartName, {})
+    PELVOX_USER_FIELD(QString, JobTitle, {})
+    PELVOX_USER_FIELD(QString, JobNumber, {})
+    PELVOX_USER_FIELD(QString, Introduction, {})
+    PELVOX_USER_FIELD(QString, FaceFile, {})
+    PELVOX_USER_FIELD(QString, PhotoFile, {})
+    PELVOX_USER_FIELD(TLoginStatus, LoginStatus, lsOffline)
+    PELVOX_USER_FIELD(int32_t, LoginTimes, 0)
+    PELVOX_USER_FIELD(TDateTime, LastLoginTime, 0)
+    PELVOX_USER_FIELD(QString, ClientIPAddr, {})
+    PELVOX_USER_FIELD(QString, ClientLocation, {})
+    PELVOX_USER_FIELD(QString, LastClientIPAddr, {})
+    PELVOX_USER_FIELD(QString, LastClientLocation, {})
+    PELVOX_USER_FIELD(QString, Token, {})
+    PELVOX_USER_FIELD(bool, OnlyFindMeById, false)
+    PELVOX_USER_FIELD(TJoinMeSetting, JoinSetting, jmsNeedConfirm)
+    PELVOX_USER_FIELD(QString, JoinQuestion, {})
+    PELVOX_USER_FIELD(QString, JoinAnswer, {})
+    PELVOX_USER_FIELD(int32_t, LinkDepartId, 0)
+    PELVOX_USER_FIELD(int32_t, SMSTotal, 0)
+    PELVOX_USER_FIELD(int32_t, SMSDayLimit, 0)
+    PELVOX_USER_FIELD(TDateTime, SMSDayStart, NowLocal())
+    PELVOX_USER_FIELD(int32_t, SMSDaySended, 0)
+    PELVOX_USER_FIELD(int32_t, SMSTotalSended, 0)
+    PELVOX_USER_FIELD(TDateTime, ModifyTime, 0)
+    PELVOX_USER_FIELD(TDateTime, CreateTime, 0)
+    PELVOX_USER_FIELD(bool, IsSetPwdProtection, false)
+    PELVOX_USER_FIELD(QString, PwdProtection_Question1, {})
+    PELVOX_USER_FIELD(QString, PwdProtection_Question2, {})
+    PELVOX_USER_FIELD(QString, PwdProtection_Question3, {})
+
+private:
+    struct TAnswerField;
+    static const std::vector<TAnswerField>& AnswerFields();
+    TGlobalClient* FClient;
+    QString FUserRoot;
+};
+
+#undef PELVOX_USER_FIELD
+
+} // namespace pelvox
