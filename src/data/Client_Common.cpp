@@ -2,12 +2,12 @@
 #include "core/BitDocument.h"
 #include "core/Client_Base.h"
 #include "core/Client_PersonDownloads.h"
+#include "core/MD5.h"
 #include "data/Client_FaceImage.h"
 #include "platform/DebugOutput.h"
 #include "platform/Exception.h"
 #include "platform/SafeFileName.h"
 #include "platform/Text.h"
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -55,10 +55,7 @@ std::recursive_mutex& OtherUserCacheLock()
 
 QString OtherUserCacheFileName(int32_t AUserId)
 {
-    // One byte per character: the decimal text is plain ASCII.
-    const QByteArray text = QString::number(AUserId).toLatin1();
-    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex()) +
-           QStringLiteral(".cache");
+    return MD5TextToHex(QString::number(AUserId), true) + QStringLiteral(".cache");
 }
 
 QString OtherUserCacheFile(int32_t AUserId)
