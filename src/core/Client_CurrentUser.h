@@ -111,6 +111,8 @@ public:
     PELVOX_USER_FIELD(QString, PwdProtection_Question1, {})
     PELVOX_USER_FIELD(QString, PwdProtection_Question2, {})
     PELVOX_USER_FIELD(QString, PwdProtection_Question3, {})
+    // Digest of a requested new password, kept until the answer.
+    PELVOX_USER_FIELD(QString, TempNewPassword, {})
 
 private:
     struct TAnswerField;
