@@ -1,4 +1,5 @@
 // pelvox-testserver: the local server for trying the client and for tests.
+#include "TestLogin.h"
 #include "TestServer.h"
 #include <QByteArray>
 #include <csignal>
@@ -58,6 +59,11 @@ int main(int argc, char** argv)
 
     TestServer server(o);
     QString error;
+    const auto services = pelvox::testserver::InstallStandardServices(server, o.FixtureFile, &error);
+    if (!services) {
+        std::fprintf(stderr, "pelvox-testserver: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
     if (!server.Start(&error)) {
         std::fprintf(stderr, "pelvox-testserver: %s\n", error.toLocal8Bit().constData());
         return 1;

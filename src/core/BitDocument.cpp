@@ -578,42 +578,43 @@ QByteArray TBitNode::ReadBinary(QStringView APath, const QByteArray& ADefault) c
 
 // ---- String and binary nodes ----------------------------------------------
 
-template <TBitNodeType T> void TBitNode_Bytes<T>::Clear()
+static_assert(sizeof(TBitNode_String) <= 120, "text nodes should stay small chunks for the allocator");
+
+char* TBitNode_String::Reserve(int32_t ABytes)
 {
-    FValue = QByteArray();
+    if (ABytes <= InlineBytes) {
+        FHeap.reset();
+        return FInline;
+    }
+    FHeap = std::make_unique_for_overwrite<char[]>(size_t(ABytes));
+    return FHeap.get();
+}
+
+void TBitNode_String::Clear()
+{
+    FHeap.reset();
     FDataSize = 0;
 }
 
-template <TBitNodeType T> void TBitNode_Bytes<T>::ReadValue(void* ADest) const
+void TBitNode_String::ReadValue(void* ADest) const
 {
     if (FDataSize > 0)
-        std::memcpy(ADest, FValue.constData(), size_t(FDataSize));
+        std::memcpy(ADest, Data(), size_t(FDataSize));
 }
 
-template <TBitNodeType T> void TBitNode_Bytes<T>::WriteValue(const void* ASource, int32_t ACount)
+void TBitNode_String::WriteValue(const void* ASource, int32_t ACount)
 {
     if (ACount <= 0)
         return;
-    FValue = QByteArray(static_cast<const char*>(ASource), ACount);
+    std::memcpy(Reserve(ACount), ASource, size_t(ACount));
     FDataSize = ACount;
 }
-
-template <TBitNodeType T> void TBitNode_Bytes<T>::SetBytes(QByteArray ABytes)
-{
-    if (ABytes.size() > std::numeric_limits<int32_t>::max())
-        throw Exception(QStringLiteral("Invalid BitDocument"));
-    FValue = std::move(ABytes);
-    FDataSize = int32_t(FValue.size());
-}
-
-template class TBitNode_Bytes<bntString>;
-template class TBitNode_Bytes<bntBinary>;
 
 QString TBitNode_String::Value() const
 {
     if (FDataSize <= 0)
         return QString();
-    const auto* data = reinterpret_cast<const uint8_t*>(FValue.constData());
+    const auto* data = reinterpret_cast<const uint8_t*>(Data());
     return TextFromUnits(data, UnitsBeforeNul(data, FDataSize));
 }
 
@@ -625,12 +626,40 @@ void TBitNode_String::SetValue(const QString& AValue)
     }
     if (AValue.size() > (std::numeric_limits<int32_t>::max() - 2) / 2)
         throw Exception(QStringLiteral("Invalid BitDocument"));
-    const qsizetype bytes = AValue.size() * 2;
-    QByteArray value(bytes + 2, Qt::Uninitialized);
-    std::memcpy(value.data(), AValue.constData(), size_t(bytes));
-    value[bytes] = 0;
-    value[bytes + 1] = 0;
-    SetBytes(std::move(value));
+    const int32_t bytes = int32_t(AValue.size()) * 2;
+    char* dest = Reserve(bytes + 2);
+    std::memcpy(dest, AValue.constData(), size_t(bytes));
+    dest[bytes] = 0;
+    dest[bytes + 1] = 0;
+    FDataSize = bytes + 2;
+}
+
+void TBitNode_Binary::SetValue(const QByteArray& AValue)
+{
+    if (AValue.size() > std::numeric_limits<int32_t>::max())
+        throw Exception(QStringLiteral("Invalid BitDocument"));
+    FValue = AValue;
+    FDataSize = int32_t(FValue.size());
+}
+
+void TBitNode_Binary::Clear()
+{
+    FValue = QByteArray();
+    FDataSize = 0;
+}
+
+void TBitNode_Binary::ReadValue(void* ADest) const
+{
+    if (FDataSize > 0)
+        std::memcpy(ADest, FValue.constData(), size_t(FDataSize));
+}
+
+void TBitNode_Binary::WriteValue(const void* ASource, int32_t ACount)
+{
+    if (ACount <= 0)
+        return;
+    FValue = QByteArray(static_cast<const char*>(ASource), ACount);
+    FDataSize = ACount;
 }
 
 void TBitNode_Binary::LoadFromStream(QIODevice& AStream)
@@ -640,10 +669,10 @@ void TBitNode_Binary::LoadFromStream(QIODevice& AStream)
     const qint64 size = AStream.size();
     if (size > std::numeric_limits<int32_t>::max())
         RaiseStreamRead();
-    QByteArray bytes = AStream.read(size);
+    const QByteArray bytes = AStream.read(size);
     if (bytes.size() != size)
         RaiseStreamRead();
-    SetBytes(std::move(bytes));
+    SetValue(bytes);
 }
 
 void TBitNode_Binary::SaveToStream(QIODevice& AStream) const

@@ -347,44 +347,58 @@ PELVOX_BIT_NODE_FIXED(TBitNode_Bool32, bntBool32, bool, uint32_t)
 #undef PELVOX_BIT_NODE_FIXED
 
 // String and binary nodes keep their value as one block of bytes.
-template <TBitNodeType T>
-class TBitNode_Bytes : public TBitNode {
+class TBitNode_String final : public TBitNode {
 public:
-    static constexpr TBitNodeType Type = T;
-    explicit TBitNode_Bytes(const QString& ANodeName) : TBitNode(T, ANodeName, 0) {}
+    static constexpr TBitNodeType Type = bntString;
+    explicit TBitNode_String(const QString& ANodeName) : TBitNode(bntString, ANodeName, 0) {}
 
-    // The stored bytes (empty when DataSize is 0).
-    const QByteArray& Memory() const { return FValue; }
-    void Clear() override;
-    void ReadValue(void* ADest) const override;
-    void WriteValue(const void* ASource, int32_t ACount) override;
-
-protected:
-    void SetBytes(QByteArray ABytes);
-    QByteArray FValue;
-};
-
-class TBitNode_String final : public TBitNode_Bytes<bntString> {
-public:
-    using TBitNode_Bytes::TBitNode_Bytes;
     // The text up to the first NUL unit (all of it without one; a trailing
     // odd byte is ignored); empty when DataSize is 0.
     QString Value() const;
     // Stores the code units and one NUL unit; the empty text leaves the node empty.
     void SetValue(const QString& AValue);
+    // A copy of the stored bytes (empty when DataSize is 0).
+    QByteArray Memory() const { return QByteArray(Data(), FDataSize); }
+
+    void Clear() override;
+    void ReadValue(void* ADest) const override;
+    void WriteValue(const void* ASource, int32_t ACount) override;
+
+private:
+    // Most texts of a document are short: they live inside the node, which
+    // saves an allocation per text when large answers are loaded and freed.
+    // The node stays within the allocator's small-chunk sizes (120 bytes),
+    // which keeps freeing a large tree cheap.
+    static constexpr int32_t InlineBytes = 32;
+    const char* Data() const { return FHeap ? FHeap.get() : FInline; }
+    char* Reserve(int32_t ABytes);
+
+    std::unique_ptr<char[]> FHeap;
+    char FInline[InlineBytes];
 };
 
-class TBitNode_Binary final : public TBitNode_Bytes<bntBinary> {
+class TBitNode_Binary final : public TBitNode {
 public:
-    using TBitNode_Bytes::TBitNode_Bytes;
+    static constexpr TBitNodeType Type = bntBinary;
+    explicit TBitNode_Binary(const QString& ANodeName) : TBitNode(bntBinary, ANodeName, 0) {}
+
+    // The stored bytes (empty when DataSize is 0).
+    const QByteArray& Memory() const { return FValue; }
     QByteArray Value() const { return FValue; }
-    void SetValue(const QByteArray& AValue) { SetBytes(AValue); }
+    void SetValue(const QByteArray& AValue);
     // Replaces the bytes with the device's whole content, read from its start.
     void LoadFromStream(QIODevice& AStream);
     // Writes the bytes at the device's current position.
     void SaveToStream(QIODevice& AStream) const;
     void LoadFromFile(const QString& AFileName);
     void SaveToFile(const QString& AFileName) const;
+
+    void Clear() override;
+    void ReadValue(void* ADest) const override;
+    void WriteValue(const void* ASource, int32_t ACount) override;
+
+private:
+    QByteArray FValue;
 };
 
 class TBitDocument {

@@ -90,6 +90,7 @@ public:
     void OnLoginStatusAutoChangeTimer();
     // Whether a login thread exists (finished or not).
     bool HasLoginThread() const { return FLoginThread != nullptr; }
+    bool HasLoginThreadRunning() const { return FLoginThread && !FLoginThread->Finished(); }
     // The command connection (tests read its state).
     TTCPClient& MainCmdSocket() { return *FMainCmdSocket; }
 

@@ -77,7 +77,7 @@ void TServerInfo::InitWhenLoginSuccess(const TBitDocument& ADoc)
                                {u"ServerInfo/P2PService", &FPort_P2PService},
                                {u"ServerInfo/Http_Port", &FPort_Httpd}};
     for (const auto& p : ports)
-        if (const TBitNode* n = ADoc.FindNode(p.Path)) p.Port->store(n->ToInt32());
+        if (const TBitNode* n = ADoc.FindNode(p.Path); n && n->IsFixedWidth()) p.Port->store(n->ToInt32());
 }
 
 void TServerInfo::SetServerTime(uint32_t ABeginTick, uint32_t AReceivedTick, TDateTime AServerTime)

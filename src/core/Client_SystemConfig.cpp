@@ -333,16 +333,19 @@ void TSystemConfig::LoadData()
 {
     FNetworkOptions->LoadData();
     FMultimediaOptions->LoadData();
+    LoadConfigFile();
+}
+
+void TSystemConfig::LoadConfigFile()
+{
     const QString file = ConfigFileName();
     if (file.isEmpty()) return;
     pugi::xml_document doc;
     if (XmlFile::Load(file, doc) == XmlFile::TLoadResult::Loaded) ReadConfig(doc);
 }
 
-void TSystemConfig::SaveData()
+void TSystemConfig::SaveConfigFile()
 {
-    FNetworkOptions->SaveData();
-    FMultimediaOptions->SaveData();
     const QString root = UserRoot();
     // Nobody signed in: there is no per-user file to write.
     if (root.isEmpty()) return;
@@ -350,6 +353,14 @@ void TSystemConfig::SaveData()
     pugi::xml_document doc;
     BuildConfig(doc);
     XmlFile::Save(ConfigFileName(), doc);
+}
+
+void TSystemConfig::SaveData()
+{
+    FNetworkOptions->SaveData();
+    FMultimediaOptions->SaveData();
+    SaveConfigFile();
+    if (UserRoot().isEmpty()) return;
 
     const ISession* s = FSession ? FSession : Session();
     if (FRememberedAutoLogin && s) {

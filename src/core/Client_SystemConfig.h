@@ -233,7 +233,10 @@ public:
     QString UserRoot() const;
     QString ConfigFileName() const;
 
-    // Config.xml as bytes, and read from a parsed document (benchmarks, tools).
+    // The per-user file alone (LoadData and SaveData call these).
+    void LoadConfigFile();
+    void SaveConfigFile();
+    // Config.xml as bytes, and read from a parsed document.
     QByteArray ConfigToBytes();
     void ReadConfig(const pugi::xml_document& ADoc);
 

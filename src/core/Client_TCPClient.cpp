@@ -318,7 +318,7 @@ uint32_t TTCPClient::PostPacket(uint8_t flag, const void* data, uint32_t size, u
     }
     if (FThinMode) {
         packet.Header.SID = ++FSID;
-        if (!SendPacket(packet, FMTUSize)) MarkSocketFailed();
+        if (!SendPacket(packet, FMTUSize, nullptr)) MarkSocketFailed();
         return packet.Header.SID;
     }
     uint32_t sid;
@@ -332,7 +332,7 @@ uint32_t TTCPClient::PostPacket(uint8_t flag, const void* data, uint32_t size, u
     return sid;
 }
 
-bool TTCPClient::SendPacket(const TTCPDATAIN& packet, int mtu)
+bool TTCPClient::SendPacket(const TTCPDATAIN& packet, int mtu, const TWorkerThread* sender)
 {
     uint8_t header[TCP_HEADER_SIZE];
     packet.Header.Encode(header);
@@ -342,7 +342,7 @@ bool TTCPClient::SendPacket(const TTCPDATAIN& packet, int mtu)
         failure = SendInPieces(packet.pDataBuffer.data(), packet.pDataBuffer.size(), mtu, send);
     if (failure.isEmpty()) return true;
     // A send cut short by our own teardown is no failure worth a line.
-    if (!(tTransferThreadOf == this && FSendThread && FSendThread->Terminated())) DebugOutput(failure);
+    if (!(sender && sender->Terminated())) DebugOutput(failure);
     return false;
 }
 
@@ -469,7 +469,7 @@ void TTCPClient::SendThreadBody(TWorkerThread& t, int mtu)
                         packet = std::move(FDataOutList.front());
                         FDataOutList.pop_front();
                     }
-                    if (!SendPacket(packet, mtu)) {
+                    if (!SendPacket(packet, mtu, &t)) {
                         MarkSocketFailed();
                         return;
                     }

@@ -140,7 +140,7 @@ private:
     void DisconnectInternal();
     bool OnOwnTransferThread() const;
     uint32_t PostPacket(uint8_t flag, const void* data, uint32_t size, uint32_t r1, uint32_t r2);
-    bool SendPacket(const TTCPDATAIN& packet, int mtu);
+    bool SendPacket(const TTCPDATAIN& packet, int mtu, const TWorkerThread* sender);
     void MarkSocketFailed();
     void SetManageEvent() { FManageEvent.SetEvent(); }
     void DoDisconnectEvent();

@@ -42,7 +42,8 @@ public:
     // Generates the curve of the prime text (each character one byte) once;
     // later calls and an empty text do nothing.
     void Init(const QString& APrime);
-    void UnInit();
+    // Back to the uninitialised state (curve and keys dropped).
+    virtual void UnInit();
 
     bool HasInited() const { return FHasInited; }
     QString Prime() const { return FPrime; }
@@ -79,7 +80,7 @@ public:
     // (truncated point, bad point, lone last point, count byte beyond its
     // chunk) raises EECFormatError; nothing partial is returned.
     QByteArray Decrypt(const QString& AIn) const;
-    void UnInit();
+    void UnInit() override;
 
 private:
     TFGInt x; // the private key

@@ -193,6 +193,7 @@ void DivModMag(const TLimbs& a, const TLimbs& b, TLimbs& q, TLimbs& r)
     TrimLimbs(q);
     an.resize(n);
     ShiftRightMag(an, s);
+    TrimLimbs(an);
     r = std::move(an);
 }
 
@@ -271,7 +272,7 @@ std::mt19937& WitnessRandom()
     return engine;
 }
 
-const char Radix64Alphabet[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789+=";
+constexpr char Radix64Alphabet[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789+=";
 
 Exception NotAnInteger(const QString& AText)
 {
@@ -386,7 +387,7 @@ QByteArray BigToBase256(const TFGInt& A)
 TFGInt BigFromDecimal(const QString& AText)
 {
     QStringView s(AText);
-    while (s.size() > 1 && s[0] != u'-' && !s[0].isDigit())
+    while (s.size() > 1 && s[0] != u'-' && !(s[0] >= u'0' && s[0] <= u'9'))
         s = s.mid(1);
     bool negative = false;
     if (!s.isEmpty() && s[0] == u'-') {

@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -78,7 +79,8 @@ TLoadResult Load(const QString& APath, pugi::xml_document& ADoc, QString* AError
     if (info.size() > MaxFileSize) return fail(QStringLiteral("larger than %1 bytes").arg(MaxFileSize), true);
     QFile f(APath);
     if (!f.open(QIODevice::ReadOnly)) return fail(f.errorString(), false);
-    const QByteArray data = f.read(MaxFileSize + 1);
+    // Read what the file holds now, bounded (it may grow between the checks).
+    const QByteArray data = f.read(std::min<qint64>(f.size(), MaxFileSize) + 1);
     if (data.size() > MaxFileSize) return fail(QStringLiteral("larger than %1 bytes").arg(MaxFileSize), true);
     const pugi::xml_parse_result r = ADoc.load_buffer(data.constData(), size_t(data.size()), pugi::parse_default,
                                                       pugi::encoding_auto);
@@ -108,7 +110,7 @@ void Save(const QString& APath, pugi::xml_document& ADoc, bool AOwnerOnly)
     mode_t mode = AOwnerOnly ? 0600 : 0644;
     struct stat st {};
     if (::stat(target.constData(), &st) == 0) mode = (st.st_mode & 07777) & (AOwnerOnly ? 0700 : 07777);
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fdatasync(fd) == 0;
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

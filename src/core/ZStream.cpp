@@ -1,5 +1,6 @@
 #include "core/ZStream.h"
 #include <zlib.h>
+#include <algorithm>
 
 namespace pelvox {
 
@@ -22,20 +23,19 @@ std::optional<QByteArray> ZDecompress(const QByteArray& data, qsizetype maxOutpu
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
     zs.avail_in = uInt(data.size());
     QByteArray out;
+    qsizetype used = 0;
     int rc = Z_OK;
-    while (rc == Z_OK) {
-        if (out.size() >= maxOutput) break;
-        const qsizetype step = std::min(kStep, maxOutput - out.size());
-        const qsizetype before = out.size();
-        out.resize(before + step);
-        zs.next_out = reinterpret_cast<Bytef*>(out.data() + before);
+    while (rc == Z_OK && used < maxOutput) {
+        const qsizetype step = std::min(kStep, maxOutput - used);
+        if (out.size() < used + step) out.resize(std::min(maxOutput, std::max(2 * out.size(), used + step)));
+        zs.next_out = reinterpret_cast<Bytef*>(out.data() + used);
         zs.avail_out = uInt(step);
         rc = inflate(&zs, Z_NO_FLUSH);
-        out.resize(before + step - qsizetype(zs.avail_out));
-        if (rc == Z_BUF_ERROR && zs.avail_in == 0) break; // truncated input
+        used += step - qsizetype(zs.avail_out);
     }
     inflateEnd(&zs);
     if (rc != Z_STREAM_END) return std::nullopt;
+    out.resize(used);
     return out;
 }
 

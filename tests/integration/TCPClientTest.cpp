@@ -1,6 +1,7 @@
 #include "ConnectionFixture.h"
 #include "core/Client_MainCmdData.h"
 #include "core/ZStream.h"
+#include "platform/DebugOutput.h"
 #include <thread>
 
 namespace pelvox::test {
@@ -24,6 +25,12 @@ TEST_F(ConnectionTest, HandshakeDataHeartbeatAndReconnectKeepOneNumbering)
 {
     ASSERT_TRUE(Client.Connect(2000));
     ASSERT_TRUE(RunLoopUntil([&] { return Server.CountPackets(IsHandshake) == 1; }));
+    {
+        DebugOutputCapture capture;
+        Client.SetServerPort(1);
+        EXPECT_EQ(Client.ServerPort(), Server.CmdPort());
+        EXPECT_TRUE(capture.Contains(QStringLiteral("can not write value while tcp is running")));
+    }
 
     // The first packet of a new connection object: a new session, reconnection on.
     QByteArray expected = QByteArray::fromHex("0101000000110000000000000000000000");
