@@ -412,12 +412,12 @@ void TPeopleService::OnUpload(const TRequest& AReq, bool AFace)
 void TPeopleService::OnDownload(const TRequest& AReq, bool AFace)
 {
     const QString name = AReq.Doc->ReadString(u"filename");
-    const QByteArray data = StoredFile(AFace, name);
-    if (data.isEmpty()) return AReq.Answer(*Ack(AReq.Name, 1));
     {
         std::lock_guard l(FLock);
         ++FDownloads[AFace ? 0 : 1][name];
     }
+    const QByteArray data = StoredFile(AFace, name);
+    if (data.isEmpty()) return AReq.Answer(*Ack(AReq.Name, 1));
     auto ack = Ack(AReq.Name, 0);
     TBitNode_Binary* n = ack->Root()->AddBinaryNode(AFace ? QStringLiteral("facefile_data") : QStringLiteral("photofile_data"));
     n->SetValue(data);

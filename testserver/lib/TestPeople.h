@@ -45,7 +45,7 @@ public:
     QJsonObject User(int32_t AUserId) const;
     int16_t Status(int32_t AUserId) const;
     QByteArray StoredFile(bool AFace, const QString& AName) const;
-    // How often a file was downloaded.
+    // How often a file was asked for (served or not).
     int DownloadCount(bool AFace, const QString& AName) const;
 
     // What the account requests accept.
