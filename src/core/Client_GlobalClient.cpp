@@ -118,6 +118,11 @@ void TGlobalClient::OnMainCmdRecvData(const TTCPRECVDATA* ARecvData)
         } catch (const std::exception&) {
             return;
         }
+        // The managers build their share of a login answer here, so the UI
+        // thread only swaps it in.
+        if (doc.Name() == QLatin1String("Users.Login[ACK]") && IsLoging() && !Logined() &&
+            doc.ReadInt32(u"errorcode", -1) == 0)
+            for (const auto& m : FManagers) m->PrepareLoginData(doc);
         TBindingEventManager::Instance().ExecuteEvent(0, doc.Name(), reinterpret_cast<uintptr_t>(&doc),
                                                       ARecvData->SID);
     };

@@ -136,7 +136,50 @@ void QueueDelayDowns(TOtherUser& AUser, double ACachedModifyTime, const TLocalFi
 
 } // namespace
 
+TDepartmentManager::TAnswerKey TDepartmentManager::KeyOf(const TBitDocument& ADoc)
+{
+    const TBitNode* users = ADoc.FindNode(u"departmentusers");
+    return {&ADoc, users, users ? users->ChildNodes().Count() : -1};
+}
+
+void TDepartmentManager::PrepareLoginData(const TBitDocument& ADoc)
+{
+    auto fresh = std::make_unique<TDepartmentManager>();
+    fresh->BuildFromAnswer(ADoc);
+    std::lock_guard guard(FPreparedLock);
+    FPrepared = std::move(fresh);
+    FPreparedKey = KeyOf(ADoc);
+}
+
+void TDepartmentManager::TakeTree(TDepartmentManager& AOther)
+{
+    std::swap(FChildNodes, AOther.FChildNodes);
+    std::swap(FColleagues, AOther.FColleagues);
+    std::swap(FById, AOther.FById);
+    std::swap(FByName, AOther.FByName);
+    std::swap(FDepartById, AOther.FDepartById);
+    std::swap(FCountsDirty, AOther.FCountsDirty);
+}
+
 void TDepartmentManager::InitWhenLoginSuccess(const TBitDocument& ADoc)
+{
+    std::unique_ptr<TDepartmentManager> prepared;
+    {
+        std::lock_guard guard(FPreparedLock);
+        if (FPrepared && FPreparedKey == KeyOf(ADoc)) prepared = std::move(FPrepared);
+        FPrepared.reset();
+    }
+    if (!prepared) {
+        // Nobody prepared this answer: build it here.
+        prepared = std::make_unique<TDepartmentManager>();
+        prepared->BuildFromAnswer(ADoc);
+    }
+    std::lock_guard guard(FLock);
+    // The old tree leaves with the helper, which detaches it as it goes.
+    TakeTree(*prepared);
+}
+
+void TDepartmentManager::BuildFromAnswer(const TBitDocument& ADoc)
 {
     Detach();
     const TBitNode* departments = ADoc.FindNode(u"departments");
@@ -296,6 +339,10 @@ void TDepartmentManager::UpdateOnlineCount()
 
 void TDepartmentManager::UpdateDataWhenLogout()
 {
+    {
+        std::lock_guard guard(FPreparedLock);
+        FPrepared.reset(); // an answer that was never applied
+    }
     UpdateUserLoginStatus(0, lsOffline);
     UpdateOnlineCount();
 }

@@ -91,6 +91,9 @@ public:
     void UnLock() { FLock.unlock(); }
     std::recursive_mutex& Mutex() { return FLock; }
 
+    // Builds the tree of a login answer off the UI thread;
+    // InitWhenLoginSuccess with the same answer then only swaps it in.
+    void PrepareLoginData(const TBitDocument& ADoc) override;
     void InitWhenLoginSuccess(const TBitDocument& ADoc) override;
     void UpdateDataWhenLogout() override;
 
@@ -116,6 +119,16 @@ public:
     int ColleagueCount() const { return int(FColleagues.size()); }
 
 private:
+    // Which answer a prepared tree was built from.
+    struct TAnswerKey {
+        const TBitDocument* Doc = nullptr;
+        const void* Users = nullptr;
+        int Count = -1;
+        bool operator==(const TAnswerKey&) const = default;
+    };
+    static TAnswerKey KeyOf(const TBitDocument& ADoc);
+    void BuildFromAnswer(const TBitDocument& ADoc);
+    void TakeTree(TDepartmentManager& AOther);
     void Detach();
     void BuildIndexes();
     template <class Fn> void ForEachColleague(int32_t AUserId, Fn&& fn);
@@ -127,6 +140,9 @@ private:
     std::unordered_map<int32_t, std::vector<TDepartNode*>> FById;
     QHash<QString, TDepartNode*> FByName;      // first in tree order
     std::unordered_map<int64_t, TDepartNode*> FDepartById; // first in tree order
+    std::mutex FPreparedLock;
+    std::unique_ptr<TDepartmentManager> FPrepared;
+    TAnswerKey FPreparedKey;
 };
 
 } // namespace pelvox

@@ -5,6 +5,7 @@
 #include "data/Client_Departments.h"
 #include <QFile>
 #include <gtest/gtest.h>
+#include <thread>
 #include <random>
 
 using namespace pelvox;
@@ -132,6 +133,39 @@ TEST(Departments, TreeFromLoginAnswer)
     list.clear();
     t.M.GetDepartUserList(12345, list);
     EXPECT_TRUE(list.empty());
+}
+
+// The session prepares the tree on the receiving thread; the UI thread's step
+// must give the same tree, and a tree prepared from another answer is never used.
+TEST(Departments, PreparedTreeIsSwappedInOnlyForItsAnswer)
+{
+    test::DataRoot root;
+    TBitDocument doc(QStringLiteral("Users.Login[ACK]"));
+    test::AddDepartments(doc, kDepts, kUsers);
+    TBitDocument other(QStringLiteral("Users.Login[ACK]"));
+    test::AddDepartments(other, {{7, QStringLiteral("Seven"), 0}}, {});
+
+    TDepartmentManager direct;
+    direct.InitWhenLoginSuccess(doc);
+
+    TDepartmentManager m;
+    std::thread([&] { m.PrepareLoginData(doc); }).join();
+    EXPECT_EQ(m.ChildNodes().Count(), 0); // nothing visible before the UI step
+    m.InitWhenLoginSuccess(doc);
+    EXPECT_EQ(Shape(m.ChildNodes()), Shape(direct.ChildNodes()));
+    EXPECT_EQ(m.FindDepartNode(3)->OnlineCount(), direct.FindDepartNode(3)->OnlineCount());
+    EXPECT_EQ(m.GetLongDepartName(QStringLiteral("u1003")), QStringLiteral("C/Five"));
+    ExpectCountsMatchRecount(m.ChildNodes());
+
+    // Prepared for one answer, applied with another: built from the one applied.
+    m.PrepareLoginData(doc);
+    m.InitWhenLoginSuccess(other);
+    EXPECT_EQ(Shape(m.ChildNodes()), QStringLiteral("Seven"));
+    // A logout drops what was prepared and never applied.
+    m.PrepareLoginData(doc);
+    m.UpdateDataWhenLogout();
+    m.InitWhenLoginSuccess(other);
+    EXPECT_EQ(Shape(m.ChildNodes()), QStringLiteral("Seven"));
 }
 
 TEST(Departments, StatusUpdatesKeepCountsEqualToRecount)
