@@ -6,6 +6,7 @@
 #include "core/Client_CurrentUserRequests.h"
 #include "core/Client_PersonDownloads.h"
 #include "data/Client_Managers.h"
+#include "data/Client_FaceDownload.h"
 #include "data/DataLayer.h"
 #include <QFile>
 #include <QFileInfo>
@@ -306,6 +307,66 @@ TEST(DemoFixtureFaces, DecodeAndOneIsAnimated)
         if (r.supportsAnimation() && r.imageCount() > 1) ++animated;
     }
     EXPECT_EQ(animated, 1);
+}
+
+} // namespace
+} // namespace pelvox::test
+
+namespace pelvox::test {
+namespace {
+
+class DownloadThreadTest : public PeopleTest {
+protected:
+    TPersonDownloads& Downloads() { return *dynamic_cast<TPersonDownloads*>(PersonDownloads()); }
+};
+
+TEST_F(DownloadThreadTest, UnwritableFileIsTriedThreeTimesAndNeverReported)
+{
+    SignInDemo();
+    // A folder where the file should go: the write fails every time.
+    const QString target = Root.Path() + QStringLiteral("Temp/Faces/zhangmin.png");
+    ASSERT_TRUE(QFile::remove(target));
+    ASSERT_TRUE(QDir().mkpath(target));
+    Ev.FLog.clear();
+    Downloads().DownloadFaceFile(10004, QStringLiteral("zhangmin.png"));
+    ASSERT_TRUE(RunLoopUntil([&] { return People->DownloadCount(true, QStringLiteral("zhangmin.png")) == 3; }));
+    // A later task on the same thread: once it is done, the failed one is gone for good.
+    ASSERT_TRUE(Step([&] { Downloads().DownloadFaceFile(10005, QStringLiteral("liuyang.png")); },
+                     QStringLiteral("OnOtherUserFaceChanged:10005:0"), [] { return true; }));
+    EXPECT_EQ(People->DownloadCount(true, QStringLiteral("zhangmin.png")), 3);
+    EXPECT_FALSE(Ev.Has(QStringLiteral("OnOtherUserFaceChanged:10004:0")));
+}
+
+TEST_F(DownloadThreadTest, NewerFaceReplacesTheQueuedOne)
+{
+    SignInDemo();
+    // The first download is held at the server while two names for another user queue up.
+    Server.SetAnswerRule(QStringLiteral("Users.DownloadFaceFile"), {std::chrono::milliseconds(300), false});
+    Downloads().DownloadFaceFile(10005, QStringLiteral("liuyang.png"));
+    ASSERT_TRUE(RunLoopUntil([&] { return People->DownloadCount(true, QStringLiteral("liuyang.png")) == 1; }));
+    Downloads().DownloadFaceFile(10004, QStringLiteral("demo.png"));
+    Downloads().DownloadFaceFile(10004, QStringLiteral("zhangmin.png"));
+    Server.ClearAnswerRules();
+    ASSERT_TRUE(Wait(QStringLiteral("OnOtherUserFaceChanged:10004:0")));
+    EXPECT_EQ(People->DownloadCount(true, QStringLiteral("zhangmin.png")), 1);
+    EXPECT_EQ(People->DownloadCount(true, QStringLiteral("demo.png")), 0);
+}
+
+TEST_F(DownloadThreadTest, DelayedEntriesMergeAndOneTickServesBoth)
+{
+    SignInDemo();
+    Client->StopDelayDownTimer(); // the test drives the ticks
+    Downloads().ClearDelayList();
+    Downloads().DelayDown(10004, true, {}, {});
+    Downloads().DelayDown(10004, false, QStringLiteral("zhangmin.png"), {});
+    EXPECT_EQ(Downloads().DelayCount(), 1u);
+    const size_t infoBefore = Sent(QStringLiteral("Users.GetUserInfo")).size();
+    Downloads().OnDelayDownTimer();
+    EXPECT_EQ(Downloads().DelayCount(), 0u);
+    ASSERT_TRUE(RunLoopUntil([&] {
+        return Sent(QStringLiteral("Users.GetUserInfo")).size() == infoBefore + 1 &&
+               People->DownloadCount(true, QStringLiteral("zhangmin.png")) == 1;
+    }));
 }
 
 } // namespace
