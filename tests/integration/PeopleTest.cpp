@@ -293,6 +293,17 @@ TEST_F(PeopleTest, HostileFaceNamesStayInTheFacesFolder)
     EXPECT_FALSE(QFileInfo::exists(Root.Path() + QStringLiteral("Temp/Faces/b.png")));
 }
 
+TEST_F(PeopleTest, LoginAnswerCarriesTheOthersPresence)
+{
+    People->SignIn(Lina, int16_t(lsBusy)); // nobody to tell yet
+    SignInDemo();
+    EXPECT_EQ(Contact(Lina)->LoginStatus(), lsBusy);
+    EXPECT_EQ(Colleague(Lina)->LoginStatus(), lsBusy);
+    EXPECT_EQ(Colleague(10003)->LoginStatus(), lsOffline);
+    // The signed-in client itself counts as online for whoever asks next.
+    EXPECT_EQ(People->Status(10001), lsOnline);
+}
+
 TEST(DemoFixtureFaces, DecodeAndOneIsAnimated)
 {
     const QDir faces = QFileInfo(DemoFixture()).dir().filePath(QStringLiteral("faces"));

@@ -81,8 +81,26 @@ TPeopleService::TPeopleService(TestServer& AServer, TLoginService& ALogin, QStri
     }
 }
 
+TPeopleService::~TPeopleService()
+{
+    FLogin.SetStatusSource({});
+    FLogin.SetPresenceObserver({});
+}
+
 void TPeopleService::Install()
 {
+    FLogin.SetStatusSource([this](int32_t AUserId) {
+        std::lock_guard l(FLock);
+        auto it = FStatus.find(AUserId);
+        return it == FStatus.end() ? -1 : int(it->second);
+    });
+    // Real clients signing in and out are news for the others.
+    FLogin.SetPresenceObserver([this](int32_t AUserId, int AStatus) {
+        if (AStatus == 0)
+            SignOut(AUserId);
+        else
+            SignIn(AUserId, int16_t(AStatus));
+    });
     using M = void (TPeopleService::*)(const TRequest&);
     const std::pair<const char*, M> cmd[] = {
         {"Users.ChangeLoginStatus", &TPeopleService::OnChangeLoginStatus},

@@ -26,6 +26,10 @@ public:
     // AFacesFolder holds the fixture's face and photo pictures by file name
     // (empty: none).
     TPeopleService(TestServer& AServer, TLoginService& ALogin, QString AFacesFolder = {});
+    // Unhooks from the login service (stop the server first).
+    ~TPeopleService();
+    TPeopleService(const TPeopleService&) = delete;
+    TPeopleService& operator=(const TPeopleService&) = delete;
 
     void Install();
 
