@@ -270,9 +270,11 @@ void TCurrentUser::StartUpload(bool AFace, const QString& AFileName)
 {
     if (!FClient || !FClient->Logined()) return;
     std::unique_ptr<TWorkerThread>& slot = AFace ? FChangeFaceFileThread : FChangePhotoFileThread;
-    if (slot) {
-        slot->WaitFor(); // serves the UI queue meanwhile
-        slot.reset();
+    // The wait serves the UI queue, so a handler may start another upload
+    // meanwhile: the slot is emptied first and checked again after.
+    while (slot) {
+        std::unique_ptr<TWorkerThread> running = std::move(slot);
+        running->WaitFor();
     }
     // The user is told why nothing was sent instead of a silent drop.
     const QFileInfo info(AFileName);
