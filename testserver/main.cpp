@@ -1,5 +1,6 @@
 // pelvox-testserver: the local server for trying the client and for tests.
 #include "TestLogin.h"
+#include "TestPeople.h"
 #include "TestServer.h"
 #include <QByteArray>
 #include <csignal>
@@ -64,6 +65,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pelvox-testserver: %s\n", error.toLocal8Bit().constData());
         return 1;
     }
+    const auto people = pelvox::testserver::InstallPeopleService(server, *services, o.FixtureFile);
     if (!server.Start(&error)) {
         std::fprintf(stderr, "pelvox-testserver: %s\n", error.toLocal8Bit().constData());
         return 1;

@@ -3,12 +3,15 @@
 #include "platform/DateTime.h"
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace pelvox {
 
 class TBitDocument;
 class TGlobalClient;
+class TWorkerThread;
+struct TUserInfoChangeItems;
 
 // A field with a read accessor of the same name and a setter (the answer
 // handlers of the user documents keep the record current through them).
@@ -24,6 +27,10 @@ private:                                                                        
 class TCurrentUser {
 public:
     explicit TCurrentUser(TGlobalClient* AClient);
+    // Waits for running uploads.
+    ~TCurrentUser();
+    TCurrentUser(const TCurrentUser&) = delete;
+    TCurrentUser& operator=(const TCurrentUser&) = delete;
 
     // Reads every "userdata_*" node of the login answer; the first missing or
     // unreadable node ends the reading (and is reported). The user root is set
@@ -35,6 +42,27 @@ public:
     // lsOffline logs out; otherwise, signed in, the new status is announced
     // and sent; not signed in, a login with that status starts.
     void ChangeLoginStatus(TLoginStatus AStatus);
+
+    // Account requests (Client_CurrentUserRequests.cpp); dropped while not
+    // signed in, the answers change the record.
+    void ChangeUserInfo(const TUserInfoChangeItems& AChangeItems);
+    void ChangeSignature(const QString& AValue);
+    // Sends the digests; the new one is kept for the answer, the typed text is dropped.
+    void ChangePassword(const QString& AOldMd5Pwd, const QString& ANewMd5Pwd, const QString& ANewPassword);
+    void ChangeLinkDepart(int32_t linkdepartid);
+    void UpdateJoinSetting(int16_t onlyfindmebyid, int16_t joinsetting, const QString& joinquestion,
+                           const QString& joinanswer);
+    void GetPwdProtection();
+    void SetPwdProtection(const QString& AQuestion1, const QString& AAnswer1, const QString& AQuestion2,
+                          const QString& AAnswer2, const QString& AQuestion3, const QString& AAnswer3);
+    void ValidatePwdProtection(const QString& AAnswer1, const QString& AAnswer2, const QString& AAnswer3);
+    // Uploads on a thread of their own; a refused or failed upload raises
+    // "Client:OnChangeFaceFileFailed" / "Client:OnChangePhotoFileFailed".
+    void ChangeFaceFile(const QString& AFileName);
+    void ChangePhotoFile(const QString& AFileName);
+    bool UploadRunning() const;
+    // Counts one SMS against the allowance; false (with "Client:OnSMSError") when none is left.
+    bool CheckSMSLimit();
 
     const QString& GetUserRoot() const { return FUserRoot; }
     void SetUserRoot(const QString& AValue) { FUserRoot = AValue; }
@@ -111,12 +139,19 @@ public:
     PELVOX_USER_FIELD(QString, PwdProtection_Question1, {})
     PELVOX_USER_FIELD(QString, PwdProtection_Question2, {})
     PELVOX_USER_FIELD(QString, PwdProtection_Question3, {})
+    // Digest of a requested new password, kept until the answer.
+    PELVOX_USER_FIELD(QString, TempNewPassword, {})
 
 private:
     struct TAnswerField;
     static const std::vector<TAnswerField>& AnswerFields();
+    void StartUpload(bool AFace, const QString& AFileName);
+    void SendRequest(TBitDocument& ADoc);
     TGlobalClient* FClient;
     QString FUserRoot;
+    std::unique_ptr<TWorkerThread> FChangeFaceFileThread, FChangePhotoFileThread;
+    // Outcomes posted to the UI thread find the record only while it lives.
+    std::shared_ptr<TCurrentUser*> FAlive;
 };
 
 #undef PELVOX_USER_FIELD

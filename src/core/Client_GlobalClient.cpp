@@ -1,4 +1,5 @@
 #include "core/Client_GlobalClient.h"
+#include "core/Client_PersonDownloads.h"
 #include "core/BitDocument.h"
 #include "core/Client_Base.h"
 #include "core/Client_BugReport.h"
@@ -52,6 +53,7 @@ TGlobalClient::TGlobalClient(TGlobalClientOptions AOptions) : FOptions(std::move
 
     FNotifyFromServer = std::make_unique<TNotifyFromServer>(this);
     InstallSessionHandlers();
+    RunDocumentHandlerInstallers(*FNotifyFromServer);
 
     FLoginParams = std::make_unique<TLoginParams>(this);
     FServerInfo = std::make_unique<TServerInfo>(FOptions.Ticks);
@@ -116,6 +118,11 @@ void TGlobalClient::OnMainCmdRecvData(const TTCPRECVDATA* ARecvData)
         } catch (const std::exception&) {
             return;
         }
+        // The managers build their share of a login answer here, so the UI
+        // thread only swaps it in.
+        if (doc.Name() == QLatin1String("Users.Login[ACK]") && IsLoging() && !Logined() &&
+            doc.ReadInt32(u"errorcode", -1) == 0)
+            for (const auto& m : FManagers) m->PrepareLoginData(doc);
         TBindingEventManager::Instance().ExecuteEvent(0, doc.Name(), reinterpret_cast<uintptr_t>(&doc),
                                                       ARecvData->SID);
     };
@@ -143,6 +150,8 @@ intptr_t TGlobalClient::WndProc(uint32_t msg, uintptr_t wParam, intptr_t lParam)
     switch (msg) {
     case WM_TIMER:
         if (wParam == TIMER_LOGINSTATUS_AUTOCHANGE) OnLoginStatusAutoChangeTimer();
+        if (wParam == TIMER_DELAYDOWN)
+            if (IPersonDownloads* d = PersonDownloads()) d->OnDelayDownTimer();
         // Timer 2 serves the delayed downloads, which the download work adds.
         return 0;
     case WM_FORCEOFFLINE:

@@ -3,6 +3,8 @@
 #include "core/Client_Base.h"
 #include "core/Client_BugReport.h"
 #include "core/Client_GlobalClient.h"
+#include "core/Client_PersonDownloads.h"
+#include <QFile>
 #include "core/Client_OEM.h"
 #include "core/Client_SubCmdObjects.h"
 #include "core/Client_UserTheme.h"
@@ -57,6 +59,10 @@ void TGlobalClient::Login()
         FLoginThread.reset();
     }
     FLoginThread = std::make_unique<TWorkerThread>([this](TWorkerThread& t) { DoLogin(t); });
+    if (IPersonDownloads* d = PersonDownloads()) {
+        d->ClearDelayList();
+        d->StartThreads();
+    }
 }
 
 // ---- Login thread ---------------------------------------------------------------
@@ -337,6 +343,13 @@ void TGlobalClient::AfterLoginSuccess()
 {
     if (!Logined()) return;
     SendCommand(QStringLiteral("Users.ActiveLogined"));
+    if (IPersonDownloads* d = PersonDownloads()) {
+        const TCurrentUser& me = *FCurrentUser;
+        if (!me.FaceFile().isEmpty() && !QFile::exists(me.GetLocalFaceFile()))
+            d->DownloadFaceFile(me.UserId(), me.FaceFile());
+        if (!me.PhotoFile().isEmpty() && !QFile::exists(me.GetLocalPhotoFile()))
+            d->DownloadPhotoFile(me.UserId(), me.PhotoFile());
+    }
     for (TManagerKind k : AfterLoginOrder) Manager(k)->AfterLoginSuccess();
     if (FSystemConfig->LoginStatusOptions().AutoLoginStatus) StartLoginStatusAutoChangeTimer();
     StartDelayDownTimer();
@@ -370,6 +383,7 @@ void TGlobalClient::Logout()
     StopLoginStatusAutoChangeTimer();
     CancelTCPConnect.Set(true);
     CancelSubCmd.Set(true);
+    if (IPersonDownloads* d = PersonDownloads()) d->StopThreads();
 
     if (FLoginThread) {
         FLoginThread->Terminate();

@@ -23,4 +23,21 @@ bool TNotifyFromServer::IsRegistered(const QString& AName) const
     return false;
 }
 
+namespace {
+std::vector<TDocumentHandlerInstaller>& Installers()
+{
+    static std::vector<TDocumentHandlerInstaller> installers;
+    return installers;
+}
+} // namespace
+
+void AddDocumentHandlerInstaller(TDocumentHandlerInstaller AInstaller) { Installers().push_back(std::move(AInstaller)); }
+
+void RunDocumentHandlerInstallers(TNotifyFromServer& ADispatcher)
+{
+    for (const auto& install : Installers()) install(ADispatcher);
+}
+
+void ClearDocumentHandlerInstallers() { Installers().clear(); }
+
 } // namespace pelvox

@@ -36,5 +36,9 @@ private:
 // Handlers of other families register themselves through functions of this
 // shape, called once with the session's dispatcher.
 using TDocumentHandlerInstaller = std::function<void(TNotifyFromServer&)>;
+// Upper layers add their installers at start-up; every new dispatcher runs them.
+void AddDocumentHandlerInstaller(TDocumentHandlerInstaller AInstaller);
+void RunDocumentHandlerInstallers(TNotifyFromServer& ADispatcher);
+void ClearDocumentHandlerInstallers();
 
 } // namespace pelvox

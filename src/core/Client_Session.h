@@ -29,6 +29,12 @@ public:
 class IDataManager {
 public:
     virtual ~IDataManager() = default;
+    // Called with a successful login answer on the thread that received it,
+    // before InitWhenLoginSuccess gets the same document on the UI thread: a
+    // manager may build its structures here, off the UI thread, into
+    // something private that InitWhenLoginSuccess then swaps in. It must not
+    // touch anything the UI thread uses.
+    virtual void PrepareLoginData(const TBitDocument& ALoginAnswer) { (void)ALoginAnswer; }
     virtual void InitWhenLoginSuccess(const TBitDocument& ALoginAnswer) { (void)ALoginAnswer; }
     virtual void UpdateDataWhenLogout() {}
     // The requests a manager sends once the login has succeeded (offline

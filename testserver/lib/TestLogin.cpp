@@ -119,20 +119,26 @@ void TLoginService::OnLogin(const TRequest& AReq)
         info->AddInt32Node(QStringLiteral("SubCmd"), FServer.SubCmdPort());
         info->AddInt32Node(QStringLiteral("P2PService"), FServer.P2PPort());
         info->AddInt32Node(QStringLiteral("Http_Port"), FServer.WebPort());
-        const auto status = [this](int32_t u) { return StatusOf(u); };
+        const auto status = [this](int32_t u) {
+            const int scripted = FStatusSource ? FStatusSource(u) : -1;
+            return scripted >= 0 ? scripted : StatusOf(u);
+        };
         if (!FDirectory->Departments().isEmpty()) AddDepartmentNodes(root, *FDirectory, status);
         AddContactNodes(root, *FDirectory, *user, status);
     }
     AReq.Answer(*doc);
+    if (FPresenceObserver) FPresenceObserver(id, req.ReadInt32(u"LoginStatus", 1));
 }
 
 void TLoginService::OnLogout(const TRequest& AReq)
 {
+    const int32_t user = UserOf(AReq.ConnId);
     {
         std::lock_guard l(FLock);
         FOnline.erase(AReq.ConnId);
     }
     AReq.Answer(*Answer(QStringLiteral("Users.Logout[ACK]"), 0));
+    if (user != 0 && FPresenceObserver) FPresenceObserver(user, 0);
 }
 
 bool TLoginService::ForceOffline(int AConnId, const QString& ADescription)

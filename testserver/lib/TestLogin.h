@@ -1,6 +1,7 @@
 #pragma once
 #include "TestFixture.h"
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,13 @@ public:
     // How many "Users.ActiveLogined" arrived.
     int ActiveLoginedCount() const;
     const TDirectoryFixture& Directory() const { return *FDirectory; }
+
+    // Hooks of the people service: a user's status as the others see it in
+    // the login answer (negative: not known there; called under the service's
+    // lock, so it must not call back), and sign-ins and sign-outs of real
+    // clients (status 0 on sign-out).
+    void SetStatusSource(std::function<int(int32_t)> ASource) { FStatusSource = std::move(ASource); }
+    void SetPresenceObserver(std::function<void(int32_t, int)> AObserver) { FPresenceObserver = std::move(AObserver); }
     QString ServerPublicKey() const;
 
 private:
@@ -52,6 +60,8 @@ private:
     std::unique_ptr<TPublicECC> FClientCurve;  // enciphers for a client's key ("EE2036A1")
     mutable std::mutex FLock;
     std::map<int, int32_t> FOnline; // connection -> user
+    std::function<int(int32_t)> FStatusSource;
+    std::function<void(int32_t, int)> FPresenceObserver;
     int FActiveLogined = 0;
 };
 
