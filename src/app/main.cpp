@@ -4,6 +4,8 @@
 #include "core/Client_GlobalClient.h"
 #include "core/Client_OEM.h"
 #include "core/MD5.h"
+#include "data/Client_Managers.h"
+#include "data/DataLayer.h"
 #include "platform/Application.h"
 #include "platform/DebugOutput.h"
 #include "platform/Memory.h"
@@ -42,6 +44,7 @@ int RunHeadless(QCoreApplication& app, const QString& loginName, const QString& 
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
 
+    InstallDataLayer();
     auto client = std::make_unique<TGlobalClient>();
     int exitCode = 0;
     bool stopping = false;
@@ -65,6 +68,20 @@ int RunHeadless(QCoreApplication& app, const QString& loginName, const QString& 
         const TCurrentUser& u = client->CurrentUser();
         PrintLine(QStringLiteral("signed in as %1 (%2), user root %3")
                       .arg(u.GetShowName(true)).arg(u.UserId()).arg(u.GetUserRoot()));
+        if (TDepartmentManager* d = DepartmentManager())
+            PrintLine(QStringLiteral("directory: %1 colleagues").arg(d->ColleagueCount()));
+        if (TContactManager* c = ContactManager()) PrintLine(QStringLiteral("contacts: %1").arg(c->ContactCount()));
+        if (TMsgBoxManager* b = MsgBoxManager()) PrintLine(QStringLiteral("message box: %1 items").arg(b->Items().Count()));
+    });
+    on("Client:OnReceivedSysMsg", [&](uintptr_t) {
+        TMsgBoxManager* b = MsgBoxManager();
+        if (!b) return;
+        // As the notification window would: show the set-aside system messages and drop them.
+        for (int i = b->StoredItems().Count() - 1; i >= 0; --i)
+            if (auto* m = dynamic_cast<TMsgBoxItem_System*>(b->StoredItems()[i])) {
+                PrintLine(QStringLiteral("system message: %1: %2").arg(m->Title(), m->Content()));
+                b->StoredItems().Delete(i);
+            }
     });
     on("Client:OnLoginError", [&](uintptr_t) { stop(1); });
     on("Client:OnLoginTimeOut", [&](uintptr_t) { stop(1); });

@@ -2,6 +2,8 @@
 #include "core/Client_GlobalClient.h"
 #include "data/Client_Contacts.h"
 #include "data/Client_Departments.h"
+#include "data/Client_MsgBox.h"
+#include "data/Client_UserDb.h"
 #include <functional>
 #include <memory>
 
@@ -28,6 +30,8 @@ T* SessionManager(TManagerKind AKind)
 }
 inline TDepartmentManager* DepartmentManager() { return SessionManager<TDepartmentManager>(TManagerKind::Department); }
 inline TContactManager* ContactManager() { return SessionManager<TContactManager>(TManagerKind::Contact); }
+inline TMsgBoxManager* MsgBoxManager() { return SessionManager<TMsgBoxManager>(TManagerKind::MsgBox); }
+inline TUSERDBManager* USERDBManager() { return SessionManager<TUSERDBManager>(TManagerKind::USERDB); }
 inline IPersonHolder* GroupMembers() { return SessionManager<IPersonHolder>(TManagerKind::Group); }
 inline IPersonHolder* RoomMembers() { return SessionManager<IPersonHolder>(TManagerKind::Room); }
 inline IPersonHolder* SearchResults() { return SessionManager<IPersonHolder>(TManagerKind::Search); }

@@ -215,6 +215,8 @@ public:
     void InitWhenLoginSuccess(const TBitDocument& ADoc) override;
     // Empties both lists, so the next account never sees this one's items.
     void UpdateDataWhenLogout() override;
+    // After each login: ask for the system messages kept for the user.
+    void AfterLoginSuccess() override { GetUserSysMsgs(); }
 
     // Asks the server to push the user's system messages (signed in only).
     void GetUserSysMsgs();

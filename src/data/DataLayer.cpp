@@ -2,6 +2,7 @@
 #include "core/Client_NotifyFromServer.h"
 #include "data/Client_FaceDownload.h"
 #include "data/Client_Managers.h"
+#include "data/Client_SysMsgDocuments.h"
 #include "data/Client_UserDocuments.h"
 #include <mutex>
 
@@ -37,9 +38,14 @@ void InstallDataLayer()
     static std::once_flag once;
     RegisterManagerFactory(TManagerKind::Department, [] { return std::make_unique<TDepartmentManager>(); });
     RegisterManagerFactory(TManagerKind::Contact, [] { return std::make_unique<TContactManager>(); });
+    RegisterManagerFactory(TManagerKind::MsgBox, [] { return std::make_unique<TMsgBoxManager>(); });
+    RegisterManagerFactory(TManagerKind::USERDB, [] { return std::make_unique<TUSERDBManager>(); });
     SetPersonDirectory(std::make_shared<TPersonDirectory>());
     SetPersonDownloads(std::make_shared<TPersonDownloads>());
-    std::call_once(once, [] { AddDocumentHandlerInstaller(RegisterUserDocumentHandlers); });
+    std::call_once(once, [] {
+        AddDocumentHandlerInstaller(RegisterUserDocumentHandlers);
+        AddDocumentHandlerInstaller(RegisterSysMsgDocumentHandlers);
+    });
 }
 
 } // namespace pelvox

@@ -239,4 +239,47 @@ void AddContactNodes(TBitNode& ARoot, const TDirectoryFixture& ADir, const QJson
     }
 }
 
+void AddJoinListNodes(TBitNode& ARoot, const QJsonObject& AUser)
+{
+    struct TList {
+        const char* Name;
+        const char* IdNode; // "groupid", "roomid" or none
+        bool Response;      // responses carry "agree"
+    };
+    static const TList lists[] = {
+        {"joinrequests", nullptr, false},      {"joinresponses", nullptr, true},
+        {"joingrouprequests", "groupid", false}, {"joingroupresponses", "groupid", true},
+        {"joinroomrequests", "roomid", false},   {"joinroomresponses", "roomid", true},
+    };
+    for (const TList& l : lists) {
+        const QString name = QLatin1String(l.Name);
+        if (!AUser.contains(name)) continue;
+        TBitNode* list = ARoot.AddDirectoryNode(name);
+        for (const QJsonObject& j : Objects(AUser.value(name))) {
+            TBitNode* e = list->AddDirectoryNode(QStringLiteral("item"));
+            if (l.IdNode) e->AddInt32Node(QLatin1String(l.IdNode), j.value(QLatin1String(l.IdNode)).toInt());
+            e->AddStringNode(QStringLiteral("content"), j.value(QStringLiteral("content")).toString());
+            if (l.Response) e->AddInt16Node(QStringLiteral("agree"), int16_t(j.value(QStringLiteral("agree")).toInt()));
+            e->AddInt32Node(QStringLiteral("sender"), j.value(QStringLiteral("sender")).toInt());
+        }
+    }
+}
+
+std::vector<std::unique_ptr<TBitDocument>> SysMsgPushes(const QJsonObject& AUser)
+{
+    std::vector<std::unique_ptr<TBitDocument>> pushes;
+    for (const QJsonObject& m : Objects(AUser.value(QStringLiteral("sysmsgs")))) {
+        auto doc = std::make_unique<TBitDocument>(QStringLiteral("Server:ReceivedSysMsg"));
+        TBitNode& r = *doc->Root();
+        r.AddInt64Node(QStringLiteral("sysmsgid"), m.value(QStringLiteral("id")).toInteger());
+        for (const char* text : {"title", "category", "content", "link", "attachfile"})
+            r.AddStringNode(QLatin1String(text), m.value(QLatin1String(text)).toString());
+        r.AddInt16Node(QStringLiteral("needreaded"), int16_t(m.value(QStringLiteral("needreaded")).toInt()));
+        r.AddInt16Node(QStringLiteral("needfeedback"), int16_t(m.value(QStringLiteral("needfeedback")).toInt()));
+        r.AddFloat64Node(QStringLiteral("sendtime"), UTCDate(m.value(QStringLiteral("sendtime"))));
+        pushes.push_back(std::move(doc));
+    }
+    return pushes;
+}
+
 } // namespace pelvox::testserver

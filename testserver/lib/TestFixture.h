@@ -1,5 +1,7 @@
 #pragma once
 #include <QJsonObject>
+#include <memory>
+#include <vector>
 #include <QString>
 #include <QVector>
 #include <functional>
@@ -8,6 +10,7 @@
 
 namespace pelvox {
 class TBitNode;
+class TBitDocument;
 }
 
 namespace pelvox::testserver {
@@ -52,5 +55,10 @@ void AddDepartmentNodes(TBitNode& ARoot, const TDirectoryFixture& ADir,
 // "contactgroups" (0, 1, 2 and the user's own) with their contacts, and "items".
 void AddContactNodes(TBitNode& ARoot, const TDirectoryFixture& ADir, const QJsonObject& AUser,
                      const std::function<int(int32_t)>& AStatusOf);
+
+// The six join lists of the message box, from the user's fixture entries.
+void AddJoinListNodes(TBitNode& ARoot, const QJsonObject& AUser);
+// One "Server:ReceivedSysMsg" push per system message kept for the user.
+std::vector<std::unique_ptr<TBitDocument>> SysMsgPushes(const QJsonObject& AUser);
 
 } // namespace pelvox::testserver

@@ -63,6 +63,13 @@ void TLoginService::Install()
     });
     for (const char* name : AfterLoginRequests)
         FServer.RegisterHandler(TPortKind::Cmd, QLatin1String(name), [](const TRequest&) {});
+    // System messages reach the client only as pushes.
+    FServer.RegisterHandler(TPortKind::Cmd, QStringLiteral("SysMsg.GetUserSysMsgs"), [this](const TRequest& r) {
+        const int32_t id = UserOf(r.ConnId);
+        const auto user = id ? FDirectory->FindUser(QString::number(id)) : std::nullopt;
+        if (!user) return;
+        for (const auto& push : SysMsgPushes(*user)) FServer.SendDocument(r.ConnId, *push);
+    });
 }
 
 void TLoginService::OnCreateSafeSession(const TRequest& AReq)
@@ -125,6 +132,7 @@ void TLoginService::OnLogin(const TRequest& AReq)
         };
         if (!FDirectory->Departments().isEmpty()) AddDepartmentNodes(root, *FDirectory, status);
         AddContactNodes(root, *FDirectory, *user, status);
+        AddJoinListNodes(root, *user);
     }
     AReq.Answer(*doc);
     if (FPresenceObserver) FPresenceObserver(id, req.ReadInt32(u"LoginStatus", 1));
