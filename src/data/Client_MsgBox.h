@@ -74,11 +74,9 @@ public:
     TMsgBoxItemOf() : TMsgBoxItem(K) {}
 };
 
-class TMsgBoxItem_ChatMsg : public TMsgBoxItemOf<mbitChatMsg> {
-public:
-    bool SourceId(int32_t& AId) const override { return AId = FSender_UserId, true; }
+// What every message item carries: the message and its sender.
+template <TMsgBoxItemType K> class TMsgBoxItem_Message : public TMsgBoxItemOf<K> {
     PELVOX_MSGBOX_PROPERTY(QByteArray, MsgId)
-    PELVOX_MSGBOX_PROPERTY(TMsgType, MsgType)
     PELVOX_MSGBOX_PROPERTY(TMsgLevel, MsgLevel)
     PELVOX_MSGBOX_PROPERTY(QString, Content)
     PELVOX_MSGBOX_PROPERTY(QString, FontString)
@@ -89,36 +87,24 @@ public:
     PELVOX_MSGBOX_PROPERTY(TDateTime, SendTime)
 };
 
-class TMsgBoxItem_GroupChatMsg : public TMsgBoxItemOf<mbitGroupChatMsg> {
+class TMsgBoxItem_ChatMsg : public TMsgBoxItem_Message<mbitChatMsg> {
+public:
+    bool SourceId(int32_t& AId) const override { return AId = Sender_UserId(), true; }
+    PELVOX_MSGBOX_PROPERTY(TMsgType, MsgType)
+};
+
+class TMsgBoxItem_GroupChatMsg : public TMsgBoxItem_Message<mbitGroupChatMsg> {
 public:
     bool SourceId(int32_t& AId) const override { return AId = FGroupId, true; }
     PELVOX_MSGBOX_PROPERTY(int32_t, GroupId)
     PELVOX_MSGBOX_PROPERTY(QString, GroupName)
-    PELVOX_MSGBOX_PROPERTY(QByteArray, MsgId)
-    PELVOX_MSGBOX_PROPERTY(TMsgLevel, MsgLevel)
-    PELVOX_MSGBOX_PROPERTY(QString, Content)
-    PELVOX_MSGBOX_PROPERTY(QString, FontString)
-    PELVOX_MSGBOX_PROPERTY(QStringList, SuperObjects)
-    PELVOX_MSGBOX_PROPERTY(int32_t, Sender_UserId)
-    PELVOX_MSGBOX_PROPERTY(QString, Sender_NickName)
-    PELVOX_MSGBOX_PROPERTY(QString, Sender_ActualName)
-    PELVOX_MSGBOX_PROPERTY(TDateTime, SendTime)
 };
 
-class TMsgBoxItem_RoomChatMsg : public TMsgBoxItemOf<mbitRoomChatMsg> {
+class TMsgBoxItem_RoomChatMsg : public TMsgBoxItem_Message<mbitRoomChatMsg> {
 public:
     bool SourceId(int32_t& AId) const override { return AId = FRoomId, true; }
     PELVOX_MSGBOX_PROPERTY(int32_t, RoomId)
     PELVOX_MSGBOX_PROPERTY(QString, RoomName)
-    PELVOX_MSGBOX_PROPERTY(QByteArray, MsgId)
-    PELVOX_MSGBOX_PROPERTY(TMsgLevel, MsgLevel)
-    PELVOX_MSGBOX_PROPERTY(QString, Content)
-    PELVOX_MSGBOX_PROPERTY(QString, FontString)
-    PELVOX_MSGBOX_PROPERTY(QStringList, SuperObjects)
-    PELVOX_MSGBOX_PROPERTY(int32_t, Sender_UserId)
-    PELVOX_MSGBOX_PROPERTY(QString, Sender_NickName)
-    PELVOX_MSGBOX_PROPERTY(QString, Sender_ActualName)
-    PELVOX_MSGBOX_PROPERTY(TDateTime, SendTime)
 };
 
 // The six join kinds: a text and the person it came from, some with a group or
