@@ -114,8 +114,10 @@ void TPeopleService::Install()
         {"Users.ValidatePwdProtection", &TPeopleService::OnValidatePwdProtection},
         {"Users.GetUserInfo", &TPeopleService::OnGetUserInfo},
     };
-    for (const auto& [name, fn] : cmd)
-        FServer.RegisterHandler(TPortKind::Cmd, QLatin1String(name), [this, fn](const TRequest& r) { (this->*fn)(r); });
+    for (const auto& entry : cmd) {
+        const auto fn = entry.second;
+        FServer.RegisterHandler(TPortKind::Cmd, QLatin1String(entry.first), [this, fn](const TRequest& r) { (this->*fn)(r); });
+    }
     for (bool face : {true, false}) {
         FServer.RegisterHandler(TPortKind::SubCmd, face ? QStringLiteral("Users.ChangeFaceFile") : QStringLiteral("Users.ChangePhotoFile"),
                                 [this, face](const TRequest& r) { OnUpload(r, face); });
