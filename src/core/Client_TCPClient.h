@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 namespace pelvox {
@@ -42,10 +43,37 @@ struct TTCPDATAHEADER {
     static TTCPDATAHEADER Decode(const uint8_t* in);
 };
 
+// Leaves new elements uninitialised: a received payload is overwritten by the
+// socket at once, and zeroing megabytes first costs about as much as the read.
+template <typename T>
+struct TUninitAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = TUninitAllocator<U>;
+    };
+    TUninitAllocator() = default;
+    template <typename U>
+    TUninitAllocator(const TUninitAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using TPayloadBuffer = std::vector<uint8_t, TUninitAllocator<uint8_t>>;
+
 // A queued packet; it owns its payload.
 struct TTCPDATAIN {
     TTCPDATAHEADER Header;
-    std::vector<uint8_t> pDataBuffer;
+    TPayloadBuffer pDataBuffer;
 };
 
 // A received data packet as handed to the owner; the payload is only valid
