@@ -245,6 +245,15 @@ int TSocket::Send(const void* buf, int len)
     }
 }
 
+int TSocket::SendNow(const void* buf, int len)
+{
+    for (;;) {
+        const ssize_t r = ::send(FFd, buf, size_t(len), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (r >= 0) return int(r);
+        if (errno != EINTR) return Fail();
+    }
+}
+
 int TSocket::SendParts(const void* head, int headLen, const void* body, int bodyLen)
 {
     iovec parts[2] = {{const_cast<void*>(head), size_t(headLen)}, {const_cast<void*>(body), size_t(bodyLen)}};
