@@ -14,6 +14,11 @@ namespace {
 const QString kModule = QStringLiteral("Core.bpl");
 const QString kUnit = QStringLiteral("Client_TCPClient");
 
+// Payloads up to this size may be written by the caller itself (see
+// DirectSend): the wake-up it spares is most of the cost of a small packet,
+// while a large one would mostly wait for buffer space anyway.
+constexpr uint32_t kDirectSendLimit = 8 * 1024;
+
 // The connection whose transfer or manage thread the calling thread is.
 thread_local const TTCPClient* tTransferThreadOf = nullptr;
 thread_local const TTCPClient* tManageThreadOf = nullptr;
@@ -55,17 +60,25 @@ QString SocketFailureText(bool sending, int winsockCode)
            QString::number(winsockCode);
 }
 
-QString SendInPieces(const uint8_t* data, size_t len, int mtu, const TSendCall& send)
+QString SendInPieces(const uint8_t* data, size_t len, int mtu, const TSendCall& send, size_t* sent)
 {
     size_t done = 0;
+    QString failure;
     while (done < len) {
         const int piece = int(std::min<size_t>(len - done, size_t(mtu)));
         const int r = send(data + done, piece);
-        if (r == 0) return QStringLiteral("TCP send error:ret = 0");
-        if (r < 0) return SocketFailureText(true, TSocket::LastError());
+        if (r == 0) {
+            failure = QStringLiteral("TCP send error:ret = 0");
+            break;
+        }
+        if (r < 0) {
+            failure = SocketFailureText(true, TSocket::LastError());
+            break;
+        }
         done += size_t(std::min(r, piece));
     }
-    return QString();
+    if (sent) *sent = done;
+    return failure;
 }
 
 // ---------------------------------------------------------------------------
@@ -224,6 +237,11 @@ bool TTCPClient::DoConnect(int ATimeOut)
         FProcessThread = std::make_unique<TWorkerThread>([this](TWorkerThread& t) { ProcessThreadBody(t); });
     }
     FRecvThread = std::make_unique<TWorkerThread>([this, mtu](TWorkerThread& t) { RecvThreadBody(t, mtu); });
+    if (!FThinMode) {
+        std::lock_guard l(FOutLock);
+        FSendMTU = mtu;
+        FDirectSend = true;
+    }
 
     uint8_t handshake[TCP_HANDSHAKE_SIZE];
     const TSessionGUID guid = SessionID();
@@ -246,6 +264,10 @@ bool TTCPClient::DoConnect(int ATimeOut)
 
 void TTCPClient::DisconnectInternal()
 {
+    {
+        std::lock_guard l(FOutLock);
+        FDirectSend = false;
+    }
     FSocketError = false;
     FConnected = false;
     for (auto* t : {&FRecvThread, &FProcessThread, &FSendThread})
@@ -257,6 +279,12 @@ void TTCPClient::DisconnectInternal()
     FRecvThread.reset();
     FProcessThread.reset();
     FSendThread.reset();
+    {
+        // A caller writing straight through never waits for buffer space,
+        // so this wait is short.
+        std::unique_lock l(FOutLock);
+        FSendIdle.wait(l, [this] { return !FSendBusy; });
+    }
     FSocket.Close();
     FSocketHandle = -1;
     FSocketError = false;
@@ -305,45 +333,135 @@ uint32_t TTCPClient::SendData(const void* lpBuf, uint32_t dwSize, uint32_t dwRes
     return sid;
 }
 
-uint32_t TTCPClient::PostPacket(uint8_t flag, const void* data, uint32_t size, uint32_t r1, uint32_t r2)
+namespace {
+
+// Clears the writer mark when a write ends, however it ends, and tells a
+// waiting teardown.
+struct TSendBusyRelease {
+    std::mutex& Lock;
+    bool& Busy;
+    std::condition_variable& Idle;
+    ~TSendBusyRelease()
+    {
+        {
+            std::lock_guard l(Lock);
+            Busy = false;
+        }
+        Idle.notify_all();
+    }
+};
+
+TTCPDATAIN MakePacket(const TTCPDATAHEADER& header, const uint8_t* data, uint32_t size)
 {
     TTCPDATAIN packet;
-    packet.Header.bFlag = flag;
-    packet.Header.dwDataSize = size;
-    packet.Header.dwReserved1 = r1;
-    packet.Header.dwReserved2 = r2;
-    if (size > 0) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        packet.pDataBuffer.assign(p, p + size);
-    }
-    if (FThinMode) {
-        packet.Header.SID = ++FSID;
-        if (!SendPacket(packet, FMTUSize, nullptr)) MarkSocketFailed();
-        return packet.Header.SID;
-    }
-    uint32_t sid;
-    {
-        // Numbered under the queue lock, so wire order follows the numbers.
-        std::lock_guard l(FOutLock);
-        sid = packet.Header.SID = ++FSID;
-        FDataOutList.push_back(std::move(packet));
-    }
-    FSendEvent.SetEvent();
-    return sid;
+    packet.Header = header;
+    if (size > 0) packet.pDataBuffer.assign(data, data + size);
+    return packet;
 }
 
-bool TTCPClient::SendPacket(const TTCPDATAIN& packet, int mtu, const TWorkerThread* sender)
+} // namespace
+
+uint32_t TTCPClient::PostPacket(uint8_t flag, const void* data, uint32_t size, uint32_t r1, uint32_t r2)
 {
-    uint8_t header[TCP_HEADER_SIZE];
-    packet.Header.Encode(header);
-    const auto send = [this](const uint8_t* buf, int len) { return FSocket.Send(buf, len); };
-    QString failure = SendInPieces(header, TCP_HEADER_SIZE, mtu, send);
-    if (failure.isEmpty() && !packet.pDataBuffer.empty())
-        failure = SendInPieces(packet.pDataBuffer.data(), packet.pDataBuffer.size(), mtu, send);
-    if (failure.isEmpty()) return true;
-    // A send cut short by our own teardown is no failure worth a line.
-    if (!(sender && sender->Terminated())) DebugOutput(failure);
-    return false;
+    TTCPDATAHEADER header;
+    header.bFlag = flag;
+    header.dwDataSize = size;
+    header.dwReserved1 = r1;
+    header.dwReserved2 = r2;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (FThinMode) {
+        header.SID = ++FSID;
+        size_t sent = 0;
+        QString failure;
+        if (WritePacket(header, bytes, size, sent, FMTUSize, false, failure) != TWriteResult::Sent) {
+            DebugOutput(failure);
+            MarkSocketFailed();
+        }
+        return header.SID;
+    }
+    {
+        // Numbered under the queue lock, so wire order follows the numbers.
+        std::unique_lock l(FOutLock);
+        header.SID = ++FSID;
+        if (size <= kDirectSendLimit && FDirectSend && !FSendBusy && FDataOutList.empty() && !FSocketError) {
+            FSendBusy = true;
+            l.unlock();
+            DirectSend(header, bytes, size);
+            return header.SID;
+        }
+        FDataOutList.push_back({MakePacket(header, bytes, size), 0});
+    }
+    FSendEvent.SetEvent();
+    return header.SID;
+}
+
+// With nothing queued and no write under way, the caller writes the packet
+// itself as far as the socket takes it at once, which spares waking the send
+// thread; the send thread writes whatever is left. Called with FSendBusy set.
+void TTCPClient::DirectSend(const TTCPDATAHEADER& header, const void* data, uint32_t size)
+{
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    int mtu;
+    {
+        std::lock_guard l(FOutLock);
+        mtu = FSendMTU;
+    }
+    size_t sent = 0;
+    QString failure;
+    TWriteResult result;
+    bool teardown, more;
+    {
+        TSendBusyRelease release{FOutLock, FSendBusy, FSendIdle};
+        result = WritePacket(header, bytes, size, sent, mtu, true, failure);
+        TOutPacket rest;
+        if (result == TWriteResult::WouldBlock) rest = {MakePacket(header, bytes, size), sent};
+        std::lock_guard l(FOutLock);
+        // The rest goes first: anything queued meanwhile has later numbers.
+        if (result == TWriteResult::WouldBlock) FDataOutList.push_front(std::move(rest));
+        teardown = !FDirectSend;
+        more = !FDataOutList.empty();
+    }
+    if (result == TWriteResult::Failed) {
+        if (!teardown) DebugOutput(failure); // a write cut short by our own teardown is no failure worth a line
+        MarkSocketFailed();
+    }
+    if (more) FSendEvent.SetEvent();
+}
+
+TTCPClient::TWriteResult TTCPClient::WritePacket(const TTCPDATAHEADER& header, const uint8_t* data, size_t size,
+                                                 size_t& sent, int mtu, bool now, QString& failure)
+{
+    uint8_t head[TCP_HEADER_SIZE];
+    header.Encode(head);
+    struct Mode {
+        bool Now;
+        bool WouldBlock = false;
+    } mode{now};
+    const TSendCall send = [this, m = &mode](const uint8_t* buf, int len) {
+        if (!m->Now) return FSocket.Send(buf, len);
+        const int r = FSocket.SendNow(buf, len);
+        if (r < 0 && TSocket::LastError() == WSA::EWOULDBLOCK_) m->WouldBlock = true;
+        return r;
+    };
+    // The header, then the payload, each from where an earlier write stopped.
+    const struct {
+        const uint8_t* Data;
+        size_t Len;
+        size_t Start;
+    } parts[] = {{head, TCP_HEADER_SIZE, 0}, {data, size, TCP_HEADER_SIZE}};
+    for (const auto& part : parts) {
+        if (sent >= part.Start + part.Len) continue;
+        const size_t from = sent - part.Start;
+        size_t done = 0;
+        failure = SendInPieces(part.Data + from, part.Len - from, mtu, send, &done);
+        sent += done;
+        if (mode.WouldBlock) {
+            failure.clear();
+            return TWriteResult::WouldBlock;
+        }
+        if (!failure.isEmpty()) return TWriteResult::Failed;
+    }
+    return TWriteResult::Sent;
 }
 
 void TTCPClient::MarkSocketFailed()
@@ -462,14 +580,26 @@ void TTCPClient::SendThreadBody(TWorkerThread& t, int mtu)
                 FSendEvent.ResetEvent();
                 if (t.Terminated()) return;
                 for (;;) {
-                    TTCPDATAIN packet;
+                    TOutPacket out;
                     {
+                        // A caller writing straight through wakes us again when done.
                         std::lock_guard l(FOutLock);
-                        if (FDataOutList.empty()) break;
-                        packet = std::move(FDataOutList.front());
+                        if (FSendBusy || FDataOutList.empty()) break;
+                        out = std::move(FDataOutList.front());
                         FDataOutList.pop_front();
+                        FSendBusy = true;
                     }
-                    if (!SendPacket(packet, mtu, &t)) {
+                    QString failure;
+                    TWriteResult result;
+                    {
+                        TSendBusyRelease release{FOutLock, FSendBusy, FSendIdle};
+                        const auto& p = out.Packet;
+                        result = WritePacket(p.Header, p.pDataBuffer.data(), p.pDataBuffer.size(), out.Sent, mtu, false,
+                                             failure);
+                    }
+                    if (result != TWriteResult::Sent) {
+                        // A write cut short by our own teardown is no failure worth a line.
+                        if (!t.Terminated()) DebugOutput(failure);
                         MarkSocketFailed();
                         return;
                     }

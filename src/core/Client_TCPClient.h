@@ -7,11 +7,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 namespace pelvox {
@@ -42,10 +44,37 @@ struct TTCPDATAHEADER {
     static TTCPDATAHEADER Decode(const uint8_t* in);
 };
 
+// Leaves new elements uninitialised: a received payload is overwritten by the
+// socket at once, and zeroing megabytes first costs about as much as the read.
+template <typename T>
+struct TUninitAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = TUninitAllocator<U>;
+    };
+    TUninitAllocator() = default;
+    template <typename U>
+    TUninitAllocator(const TUninitAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using TPayloadBuffer = std::vector<uint8_t, TUninitAllocator<uint8_t>>;
+
 // A queued packet; it owns its payload.
 struct TTCPDATAIN {
     TTCPDATAHEADER Header;
-    std::vector<uint8_t> pDataBuffer;
+    TPayloadBuffer pDataBuffer;
 };
 
 // A received data packet as handed to the owner; the payload is only valid
@@ -70,8 +99,9 @@ QString SocketFailureText(bool sending, int winsockCode);
 // Passes len bytes to send() in pieces of at most mtu bytes, advancing by what
 // each call accepted. Returns an empty text when everything went, else the
 // failure text.
+// When sent is given, it receives the number of bytes the calls accepted.
 using TSendCall = std::function<int(const uint8_t* buf, int len)>;
-QString SendInPieces(const uint8_t* data, size_t len, int mtu, const TSendCall& send);
+QString SendInPieces(const uint8_t* data, size_t len, int mtu, const TSendCall& send, size_t* sent = nullptr);
 
 // Intervals of the manage thread; tests shorten them.
 struct TTCPTimings {
@@ -139,8 +169,17 @@ private:
     bool DoConnect(int ATimeOut);
     void DisconnectInternal();
     bool OnOwnTransferThread() const;
+    // A packet waiting to be sent, with the bytes of it already written.
+    struct TOutPacket {
+        TTCPDATAIN Packet;
+        size_t Sent = 0;
+    };
+    enum class TWriteResult { Sent, WouldBlock, Failed };
+
     uint32_t PostPacket(uint8_t flag, const void* data, uint32_t size, uint32_t r1, uint32_t r2);
-    bool SendPacket(const TTCPDATAIN& packet, int mtu, const TWorkerThread* sender);
+    void DirectSend(const TTCPDATAHEADER& header, const void* data, uint32_t size);
+    TWriteResult WritePacket(const TTCPDATAHEADER& header, const uint8_t* data, size_t size, size_t& sent, int mtu,
+                             bool now, QString& failure);
     void MarkSocketFailed();
     void SetManageEvent() { FManageEvent.SetEvent(); }
     void DoDisconnectEvent();
@@ -185,7 +224,15 @@ private:
     std::atomic<uint32_t> FSID{0};
 
     std::mutex FOutLock;
-    std::deque<TTCPDATAIN> FDataOutList;
+    std::deque<TOutPacket> FDataOutList;
+    // Under FOutLock: a thread is writing a packet to the socket (the send
+    // thread, or a caller writing straight through while the queue is empty).
+    bool FSendBusy = false;
+    // Under FOutLock: callers may write straight to the live socket; the MTU
+    // the send thread of this connection uses.
+    bool FDirectSend = false;
+    int FSendMTU = 1400;
+    std::condition_variable FSendIdle;
     std::mutex FInLock;
     std::deque<TTCPDATAIN> FDataInList;
 

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
 #include <map>
@@ -239,6 +240,28 @@ int TSocket::Send(const void* buf, int len)
 {
     for (;;) {
         const ssize_t r = ::send(FFd, buf, size_t(len), MSG_NOSIGNAL);
+        if (r >= 0) return int(r);
+        if (errno != EINTR) return Fail();
+    }
+}
+
+int TSocket::SendNow(const void* buf, int len)
+{
+    for (;;) {
+        const ssize_t r = ::send(FFd, buf, size_t(len), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (r >= 0) return int(r);
+        if (errno != EINTR) return Fail();
+    }
+}
+
+int TSocket::SendParts(const void* head, int headLen, const void* body, int bodyLen)
+{
+    iovec parts[2] = {{const_cast<void*>(head), size_t(headLen)}, {const_cast<void*>(body), size_t(bodyLen)}};
+    msghdr m{};
+    m.msg_iov = parts;
+    m.msg_iovlen = 2;
+    for (;;) {
+        const ssize_t r = ::sendmsg(FFd, &m, MSG_NOSIGNAL);
         if (r >= 0) return int(r);
         if (errno != EINTR) return Fail();
     }

@@ -81,6 +81,10 @@ public:
                              const std::function<bool()>& cancelled);
 
     int Send(const void* buf, int len);
+    // Send without waiting for buffer space: -1 with EWOULDBLOCK_ when none.
+    int SendNow(const void* buf, int len);
+    // One send of two blocks back to back (no copy to join them); Send's results.
+    int SendParts(const void* head, int headLen, const void* body, int bodyLen);
     int Recv(void* buf, int len);
     void Shutdown();
     void Close();

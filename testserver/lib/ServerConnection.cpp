@@ -1,4 +1,5 @@
 #include "ServerConnection.h"
+#include <algorithm>
 #include <cstring>
 
 namespace pelvox::testserver {
@@ -64,10 +65,19 @@ uint32_t TServerConnection::SendPacket(uint8_t flag, const QByteArray& payload, 
     h.dwDataSize = uint32_t(payload.size());
     h.dwReserved1 = r1;
     h.dwReserved2 = r2;
-    QByteArray packet(TCP_HEADER_SIZE, '\0');
-    h.Encode(reinterpret_cast<uint8_t*>(packet.data()));
-    packet += payload;
-    return WriteAll(packet.constData(), size_t(packet.size())) ? h.SID : 0;
+    char header[TCP_HEADER_SIZE];
+    h.Encode(reinterpret_cast<uint8_t*>(header));
+    // Header and payload leave in one call, without joining them in a copy.
+    const size_t total = TCP_HEADER_SIZE + size_t(payload.size());
+    size_t done = 0;
+    while (done < TCP_HEADER_SIZE) {
+        const size_t bodyLen = std::min<size_t>(size_t(payload.size()), 1 << 20);
+        const int r = FSocket.SendParts(header + done, int(TCP_HEADER_SIZE - done), payload.constData(), int(bodyLen));
+        if (r <= 0) return 0;
+        done += size_t(r);
+    }
+    if (done < total && !WriteAll(payload.constData() + (done - TCP_HEADER_SIZE), total - done)) return 0;
+    return h.SID;
 }
 
 bool TServerConnection::SendRaw(const QByteArray& bytes)

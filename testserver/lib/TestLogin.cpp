@@ -74,7 +74,7 @@ void TLoginService::Install()
 
 void TLoginService::OnCreateSafeSession(const TRequest& AReq)
 {
-    const QString clientKey = AReq.Doc->ReadString(u"clientpublickey");
+    const QString clientKey = AReq.Doc()->ReadString(u"clientpublickey");
     QString cipher;
     {
         std::lock_guard l(FLock);
@@ -103,7 +103,7 @@ int TLoginService::StatusOf(int32_t AUserId) const
 void TLoginService::OnLogin(const TRequest& AReq)
 {
     static const QString ack = QStringLiteral("Users.Login[ACK]");
-    const TBitDocument& req = *AReq.Doc;
+    const TBitDocument& req = *AReq.Doc();
     if (req.ReadString(u"SuportsServerVersion") != FDirectory->ServerVersion()) return AReq.Answer(*Answer(ack, 2));
     const std::optional<QJsonObject> user = FDirectory->FindUser(req.ReadString(u"LoginName"));
     if (!user) return AReq.Answer(*Answer(ack, 9));

@@ -43,6 +43,15 @@ struct TestServer::Listener {
     }
 };
 
+const TBitDocument* TRequest::Doc() const
+{
+    if (!FDocLoaded) {
+        FDoc = LoadDocument(Document);
+        FDocLoaded = true;
+    }
+    return FDoc.get();
+}
+
 void TRequest::Answer(const TBitDocument& doc, bool compressed) const { AnswerBytes(SaveDocument(doc), compressed); }
 
 void TRequest::AnswerBytes(const QByteArray& docBytes, bool compressed) const
@@ -182,13 +191,15 @@ void TestServer::ServeConnection(std::shared_ptr<TServerConnection> conn)
         entry.Time = std::chrono::steady_clock::now();
         QByteArray docBytes;
         bool compressed = false;
+        QString name;
         if (header.bFlag == TCP_FLAG_DATA) {
             compressed = header.dwReserved1 == 1 && conn->Port() == TPortKind::Cmd;
             if (compressed) docBytes = UnwrapCompressed(payload).value_or(QByteArray());
             else if (header.dwReserved1 == 0) docBytes = payload;
-            entry.DocName = DocumentName(docBytes);
+            name = DocumentName(docBytes);
         }
         if (FLogEnabled) {
+            entry.DocName = name;
             entry.Payload = payload;
             std::lock_guard l(FLock);
             FLog.push_back(std::move(entry));
@@ -198,14 +209,12 @@ void TestServer::ServeConnection(std::shared_ptr<TServerConnection> conn)
         case TCP_FLAG_DATA:
             if (!docBytes.isEmpty()) {
                 THandler handler;
-                const QString name = DocumentName(docBytes);
                 {
                     std::lock_guard l(FLock);
                     auto it = FHandlers.find({conn->Port(), name});
                     if (it != FHandlers.end()) handler = it->second;
                 }
                 if (handler) {
-                    auto doc = LoadDocument(docBytes);
                     TRequest req;
                     req.Server = this;
                     req.ConnId = conn->Id();
@@ -214,7 +223,6 @@ void TestServer::ServeConnection(std::shared_ptr<TServerConnection> conn)
                     req.Name = name;
                     req.Document = docBytes;
                     req.Compressed = compressed;
-                    req.Doc = doc.get();
                     handler(req);
                 }
             }

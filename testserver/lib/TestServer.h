@@ -49,13 +49,20 @@ struct TRequest {
     QString Name;
     QByteArray Document; // the serialised request document (unwrapped)
     bool Compressed = false;
-    const TBitDocument* Doc = nullptr; // the loaded request, valid during the call
+
+    // The loaded request (null when it does not load), valid during the
+    // call; loaded on first use, as most handlers only echo or read the name.
+    const TBitDocument* Doc() const;
 
     // Answers on the request's connection, honouring the answer rules of the
     // request's name (delay, drop). Command port: compressed uses the
     // wrapper document; sub-command port: the whole payload is deflated.
     void Answer(const TBitDocument& doc, bool compressed = false) const;
     void AnswerBytes(const QByteArray& docBytes, bool compressed = false) const;
+
+private:
+    mutable std::shared_ptr<TBitDocument> FDoc;
+    mutable bool FDocLoaded = false;
 };
 
 using THandler = std::function<void(const TRequest&)>;
