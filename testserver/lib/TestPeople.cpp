@@ -276,14 +276,14 @@ void TPeopleService::OnChangeLoginStatus(const TRequest& AReq)
     const int32_t me = Caller(AReq);
     if (me == 0) return AReq.Answer(*Ack(AReq.Name, 1));
     AReq.Answer(*Ack(AReq.Name, 0));
-    SetStatus(me, AReq.Doc->ReadInt16(u"loginstatus"), false);
+    SetStatus(me, AReq.Doc()->ReadInt16(u"loginstatus"), false);
 }
 
 void TPeopleService::OnChangeSignature(const TRequest& AReq)
 {
     const int32_t me = Caller(AReq);
     if (me == 0) return AReq.Answer(*Ack(AReq.Name, 1));
-    const QString signature = AReq.Doc->ReadString(u"signature");
+    const QString signature = AReq.Doc()->ReadString(u"signature");
     auto ack = Ack(AReq.Name, 0);
     ack->Root()->AddStringNode(QStringLiteral("signature"), signature);
     AReq.Answer(*ack);
@@ -299,7 +299,7 @@ void TPeopleService::OnChangeUserInfo(const TRequest& AReq)
         std::lock_guard l(FLock);
         QJsonObject& stored = FUsers[me];
         for (const TProfileNode& n : ProfileNodes)
-            if (n.InChangeUserInfo) ReadNode(*AReq.Doc, n, stored);
+            if (n.InChangeUserInfo) ReadNode(*AReq.Doc(), n, stored);
         stored.insert(QStringLiteral("modifytime"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
         user = stored;
     }
@@ -320,10 +320,10 @@ void TPeopleService::OnChangePassword(const TRequest& AReq)
         const QString current = user.contains(QStringLiteral("passworddigest"))
                                     ? user.value(QStringLiteral("passworddigest")).toString()
                                     : TDirectoryFixture::PasswordDigest(user);
-        if (AReq.Doc->ReadString(u"oldpassword") != current)
+        if (AReq.Doc()->ReadString(u"oldpassword") != current)
             code = 2; // the old password does not match
         else
-            user.insert(QStringLiteral("passworddigest"), AReq.Doc->ReadString(u"newpassword"));
+            user.insert(QStringLiteral("passworddigest"), AReq.Doc()->ReadString(u"newpassword"));
     }
     AReq.Answer(*Ack(AReq.Name, code));
 }
@@ -332,7 +332,7 @@ void TPeopleService::OnChangeLinkDepart(const TRequest& AReq)
 {
     const int32_t me = Caller(AReq);
     if (me == 0) return AReq.Answer(*Ack(AReq.Name, 1));
-    const int32_t depart = AReq.Doc->ReadInt32(u"linkdepartid");
+    const int32_t depart = AReq.Doc()->ReadInt32(u"linkdepartid");
     {
         std::lock_guard l(FLock);
         FUsers[me].insert(QStringLiteral("linkdepartid"), depart);
@@ -346,7 +346,7 @@ void TPeopleService::OnUpdateJoinSetting(const TRequest& AReq)
 {
     const int32_t me = Caller(AReq);
     if (me == 0) return AReq.Answer(*Ack(AReq.Name, 1));
-    const TBitDocument& d = *AReq.Doc;
+    const TBitDocument& d = *AReq.Doc();
     auto ack = Ack(AReq.Name, 0);
     ack->Root()->AddInt16Node(QStringLiteral("onlyfindmebyid"), d.ReadInt16(u"onlyfindmebyid"));
     ack->Root()->AddUInt8Node(QStringLiteral("joinsetting"), uint8_t(d.ReadInt16(u"joinsetting")));
@@ -372,7 +372,7 @@ void TPeopleService::OnSetPwdProtection(const TRequest& AReq)
     if (me == 0) return AReq.Answer(*Ack(AReq.Name, 1));
     QJsonObject p;
     for (const char* n : {"question1", "answer1", "question2", "answer2", "question3", "answer3"})
-        p.insert(QLatin1String(n), AReq.Doc->ReadString(QString::fromLatin1(n)));
+        p.insert(QLatin1String(n), AReq.Doc()->ReadString(QString::fromLatin1(n)));
     {
         std::lock_guard l(FLock);
         FUsers[me].insert(QStringLiteral("pwdprotection"), p);
@@ -385,13 +385,13 @@ void TPeopleService::OnValidatePwdProtection(const TRequest& AReq)
     const QJsonObject p = User(Caller(AReq)).value(QStringLiteral("pwdprotection")).toObject();
     bool ok = !p.isEmpty();
     for (const char* n : {"answer1", "answer2", "answer3"})
-        ok = ok && AReq.Doc->ReadString(QString::fromLatin1(n)) == p.value(QLatin1String(n)).toString();
+        ok = ok && AReq.Doc()->ReadString(QString::fromLatin1(n)) == p.value(QLatin1String(n)).toString();
     AReq.Answer(*Ack(AReq.Name, ok ? 0 : 3));
 }
 
 void TPeopleService::OnGetUserInfo(const TRequest& AReq)
 {
-    const std::optional<QJsonObject> found = FLogin.Directory().FindUser(AReq.Doc->ReadString(u"useridorname"));
+    const std::optional<QJsonObject> found = FLogin.Directory().FindUser(AReq.Doc()->ReadString(u"useridorname"));
     if (!found) return AReq.Answer(*Ack(AReq.Name, 1));
     const int32_t id = found->value(QStringLiteral("id")).toInt();
     const QJsonObject u = User(id);
@@ -415,12 +415,12 @@ void TPeopleService::OnGetUserInfo(const TRequest& AReq)
 
 void TPeopleService::OnUpload(const TRequest& AReq, bool AFace)
 {
-    const int32_t user = AReq.Doc->ReadInt32(u"userid");
-    const QByteArray data = AReq.Doc->ReadBinary(u"filedata");
+    const int32_t user = AReq.Doc()->ReadInt32(u"userid");
+    const QByteArray data = AReq.Doc()->ReadBinary(u"filedata");
     const qsizetype limit = AFace ? MaxFaceSize : MaxPhotoSize;
     if (User(user).isEmpty()) return AReq.Answer(*Ack(AReq.Name, 1));
     if (data.isEmpty() || data.size() > limit) return AReq.Answer(*Ack(AReq.Name, 2));
-    QString suffix = AReq.Doc->ReadString(u"filename").section(QLatin1Char('.'), -1).toLower();
+    QString suffix = AReq.Doc()->ReadString(u"filename").section(QLatin1Char('.'), -1).toLower();
     if (suffix.isEmpty() || suffix.size() > 4) suffix = AFace ? QStringLiteral("png") : QStringLiteral("jpg");
     const QString name = StoreFile(AFace, user, suffix, data);
     auto ack = Ack(AReq.Name, 0);
@@ -431,7 +431,7 @@ void TPeopleService::OnUpload(const TRequest& AReq, bool AFace)
 
 void TPeopleService::OnDownload(const TRequest& AReq, bool AFace)
 {
-    const QString name = AReq.Doc->ReadString(u"filename");
+    const QString name = AReq.Doc()->ReadString(u"filename");
     {
         std::lock_guard l(FLock);
         ++FDownloads[AFace ? 0 : 1][name];
