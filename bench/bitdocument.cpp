@@ -1,4 +1,5 @@
 // Saving and loading a document the size of a large login answer.
+#include "BenchMain.h"
 #include "core/BitDocument.h"
 #include <benchmark/benchmark.h>
 
@@ -104,4 +105,4 @@ BENCHMARK(BM_SaveLoginAnswer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadLoginAnswer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadLoginAnswerParseOnly)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+PELVOX_BENCH_MAIN()

@@ -1,4 +1,5 @@
 // Loading and saving a full per-user "Config.xml" (goal: at most 2 ms each).
+#include "BenchMain.h"
 #include "core/Client_Base.h"
 #include "core/Client_Session.h"
 #include "core/Client_SystemConfig.h"
@@ -100,11 +101,4 @@ BENCHMARK(BM_SerialiseConfigOnly)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv); // the sound timer needs the Qt thread machinery
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+PELVOX_BENCH_MAIN()

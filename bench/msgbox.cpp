@@ -1,5 +1,6 @@
 // The message box with 10,000 items: what the tray and the main window read
 // on every refresh.
+#include "BenchMain.h"
 #include "data/Client_MsgBox.h"
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -83,11 +84,4 @@ BENCHMARK(BM_IgnoreChatMsgs)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+PELVOX_BENCH_MAIN()

@@ -1,5 +1,6 @@
 // The message store on a realistic history: 1,000,000 one-to-one messages, of
 // which 100,000 belong to one conversation (every tenth message).
+#include "BenchMain.h"
 #include "data/Client_UserDb.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -199,11 +200,4 @@ BENCHMARK(BM_ClearBigConversation)->Iterations(1)->Unit(benchmark::kMillisecond)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+PELVOX_BENCH_MAIN()

@@ -64,25 +64,29 @@ QString OtherUserCacheFile(int32_t AUserId)
 }
 
 namespace {
+// A folder below the application root, remembered per thread until the root changes.
+struct TRootFolder {
+    const char16_t* Sub;
+    QString Root, Folder;
+    const QString& Get()
+    {
+        const QString r = GetAppRoot();
+        if (r != Root) {
+            Root = r;
+            Folder = r + QString::fromUtf16(Sub);
+        }
+        return Folder;
+    }
+};
 const QString& FacesFolder()
 {
-    thread_local QString root, folder;
-    const QString r = GetAppRoot();
-    if (r != root) {
-        root = r;
-        folder = r + QStringLiteral("Temp/Faces");
-    }
-    return folder;
+    thread_local TRootFolder folder{u"Temp/Faces", {}, {}};
+    return folder.Get();
 }
 const QString& PhotosFolder()
 {
-    thread_local QString root, folder;
-    const QString r = GetAppRoot();
-    if (r != root) {
-        root = r;
-        folder = r + QStringLiteral("Temp/Photos");
-    }
-    return folder;
+    thread_local TRootFolder folder{u"Temp/Photos", {}, {}};
+    return folder.Get();
 }
 } // namespace
 
